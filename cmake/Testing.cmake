@@ -1,0 +1,33 @@
+# GoogleTest comes from the distribution: the native tree links the installed
+# libraries, the cross trees build the installed sources with the cross
+# compiler.
+include(CTest)
+
+if(CMAKE_CROSSCOMPILING)
+  set(QZ410_WINE_PREFIX "${CMAKE_BINARY_DIR}/../wineprefix" CACHE PATH
+      "Wine prefix the tests run in; made on first use")
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      "${CMAKE_SOURCE_DIR}/tools/wine-run.sh;--prefix;${QZ410_WINE_PREFIX}")
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+  add_library(GTest::gmock ALIAS gmock)
+else()
+  find_package(GTest REQUIRED)
+  find_package(benchmark QUIET)
+endif()
+
+# qz410_add_test(<name> SOURCES ... [LIBS ...] [ARGS ...])
+# One executable, registered as one CTest test: every Wine start costs
+# seconds, so each program holds many cases.
+function(qz410_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+endfunction()

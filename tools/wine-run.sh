@@ -1,0 +1,51 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the project's own prefix, so that no
+# test depends on (or changes) the user's prefix. Used by CTest as the cross
+# trees' emulator:  wine-run.sh --prefix DIR program.exe [args...]
+# Makes the prefix on first use and, when there is no display, starts an
+# Xvfb server that later runs share.
+set -eu
+
+prefix=
+if [ "${1:-}" = "--prefix" ]; then prefix=$2; shift 2; fi
+[ -n "$prefix" ] || prefix=${QZ410_WINE_PREFIX:-$(pwd)/wineprefix}
+[ $# -ge 1 ] || { echo "usage: $0 [--prefix DIR] program.exe [args...]" >&2; exit 2; }
+
+mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)
+export WINEPREFIX="$prefix"
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+# One lock serialises the set-up of the prefix and the display, since CTest
+# runs tests in parallel.
+exec 9>"$prefix.lock"
+flock 9
+
+if [ -z "${DISPLAY:-}" ]; then
+  displayfile="$prefix.display"
+  n=$(cat "$displayfile" 2>/dev/null || true)
+  if [ -z "$n" ] || ! [ -e "/tmp/.X11-unix/X$n" ] || ! kill -0 "$(cat "$prefix.xvfb.pid" 2>/dev/null || echo 0)" 2>/dev/null; then
+    n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+    echo $! > "$prefix.xvfb.pid"
+    i=0
+    while ! [ -e "/tmp/.X11-unix/X$n" ]; do
+      i=$((i + 1)); [ $i -lt 100 ] || { echo "wine-run: Xvfb :$n did not start" >&2; exit 1; }
+      sleep 0.1
+    done
+    echo "$n" > "$displayfile"
+  fi
+  export DISPLAY=":$n"
+fi
+
+if ! [ -f "$prefix/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+fi
+flock -u 9
+exec 9>&-
+
+exec wine "$@"
