@@ -13,8 +13,9 @@ endif()
 
 if(WIN32)
   add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0500 WINVER=0x0500)
-  # Everything we ship or run under Wine carries its own C++ runtime.
-  add_link_options(-static-libgcc -static-libstdc++)
+  # Everything we ship or run under Wine carries its own C++ runtime and
+  # threads library: it imports from system DLLs only.
+  add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
 
 option(QZ410_SANITIZE "Build with AddressSanitizer and UBSan" OFF)

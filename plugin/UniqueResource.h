@@ -1,0 +1,103 @@
+// One owner type for every kind of Win32 resource (handles, DCs, selected GDI
+// objects, heap blocks, modules). Releasing a resource keeps the thread's
+// last error as it was: callers report failures through the last error, and
+// a clean-up on the way out must not overwrite it.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace qz410 {
+
+// Traits: `type`, `static type Invalid()`, and `void Close(type)`. Traits may
+// carry state (the heap of a heap block, the DC of a selection).
+template <typename Traits>
+class UniqueResource {
+public:
+    using Type = typename Traits::Type;
+
+    UniqueResource() noexcept : value_(Traits::Invalid()) {}
+    explicit UniqueResource(Type value, Traits traits = Traits()) noexcept : value_(value), traits_(traits) {}
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : value_(other.Release()), traits_(other.traits_) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+            traits_ = other.traits_;
+        }
+        return *this;
+    }
+    ~UniqueResource() { Reset(); }
+
+    Type Get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
+
+    Type Release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+
+    void Reset(Type value = Traits::Invalid()) noexcept {
+        Type old = std::exchange(value_, value);
+        if (old != Traits::Invalid()) {
+            const DWORD lastError = GetLastError();
+            traits_.Close(old);
+            SetLastError(lastError);
+        }
+    }
+
+private:
+    Type value_;
+    [[no_unique_address]] Traits traits_;
+};
+
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    void Close(Type h) const noexcept { CloseHandle(h); }
+};
+using UniqueFile = UniqueResource<FileHandleTraits>;
+
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type h) const noexcept { FreeLibrary(h); }
+};
+using UniqueModule = UniqueResource<ModuleTraits>;
+
+struct HeapBlockTraits {
+    using Type = void*;
+    HANDLE heap = GetProcessHeap();
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type p) const noexcept { HeapFree(heap, 0, p); }
+};
+using UniqueHeapBlock = UniqueResource<HeapBlockTraits>;
+
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type dc) const noexcept { DeleteDC(dc); }
+};
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
+
+struct GdiObjectTraits {
+    using Type = HGDIOBJ;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type object) const noexcept { DeleteObject(object); }
+};
+using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+
+// Holds the object that a SelectObject displaced and puts it back.
+struct SelectionTraits {
+    using Type = HGDIOBJ;
+    HDC dc = nullptr;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type previous) const noexcept { SelectObject(dc, previous); }
+};
+using UniqueSelection = UniqueResource<SelectionTraits>;
+
+inline UniqueSelection SelectInto(HDC dc, HGDIOBJ object) noexcept {
+    HGDIOBJ previous = SelectObject(dc, object);
+    return UniqueSelection(previous == HGDI_ERROR ? nullptr : previous, SelectionTraits{dc});
+}
+
+}  // namespace qz410
