@@ -1,0 +1,241 @@
+#include "imaging/PictureLoader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace qz410 {
+
+uint64_t ByteSource::Skip(uint64_t count) noexcept {
+    uint8_t scratch[4096];
+    uint64_t skipped = 0;
+    while (skipped < count) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(count - skipped, sizeof scratch));
+        const size_t got = Read(scratch, want);
+        skipped += got;
+        if (got < want) break;
+    }
+    return skipped;
+}
+
+uint8_t* VectorPictureAllocator::AllocatePicture(const uint8_t*, size_t, int32_t, int32_t, size_t pixelBytes) noexcept {
+    try {
+        pixels.assign(pixelBytes, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return pixels.data();
+}
+
+const char* DescribePictureProblem(PictureProblem problem) noexcept {
+    switch (problem) {
+    case PictureProblem::none: return "the picture is usable";
+    case PictureProblem::notBitmap: return "the file is not a bitmap (it does not start with \"BM\")";
+    case PictureProblem::truncatedFileHeader: return "the file ends inside its bitmap file header";
+    case PictureProblem::infoBlockTooSmall: return "the pixel data offset leaves no room for a bitmap info header";
+    case PictureProblem::infoBlockTooLarge: return "the pixel data offset is implausibly large";
+    case PictureProblem::truncatedInfoBlock: return "the file ends before its pixel data begins";
+    case PictureProblem::notTrueColor: return "the bitmap is not a 24-bit true color bitmap";
+    case PictureProblem::compressed: return "the bitmap is compressed";
+    case PictureProblem::badHeaderSize: return "the bitmap info header has an invalid size";
+    case PictureProblem::badWidth: return "the bitmap width is zero or negative";
+    case PictureProblem::badHeight: return "the bitmap height is zero";
+    case PictureProblem::noPixelData: return "the file size in the header is smaller than the pixel data offset";
+    case PictureProblem::pictureTooLarge: return "the bitmap is too large to be used whole";
+    case PictureProblem::noCropBuffer: return "no crop buffer for a picture larger than the preview";
+    case PictureProblem::noMemory: return "out of memory for the bitmap header";
+    case PictureProblem::pictureNotCreated: return "the working picture could not be created";
+    }
+    return "unknown problem";
+}
+
+namespace {
+
+template <typename T>
+T Load(const uint8_t* bytes, size_t offset) noexcept {
+    T value;
+    std::memcpy(&value, bytes + offset, sizeof value);
+    return value;
+}
+
+template <typename T>
+void Store(uint8_t* bytes, size_t offset, T value) noexcept {
+    std::memcpy(bytes + offset, &value, sizeof value);
+}
+
+size_t ReadFully(ByteSource& source, uint8_t* destination, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const size_t got = source.Read(destination + done, count - done);
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+// BITMAPINFOHEADER member offsets within the info block.
+constexpr size_t kBiSize = 0;
+constexpr size_t kBiWidth = 4;
+constexpr size_t kBiHeight = 8;
+constexpr size_t kBiBitCount = 14;
+constexpr size_t kBiCompression = 16;
+
+constexpr uint16_t kBitmapType = 0x4D42;  // "BM"
+
+// The pixel data as a stream of `limit` bytes that may only be walked
+// forward. Copies what the file supplies and zeroes the rest, so no request
+// ever depends on where the file ends.
+class PixelStream {
+public:
+    PixelStream(ByteSource& source, int64_t limit) : source_(source), limit_(limit) {}
+
+    // Fills `count` bytes from pixel offset `offset`, which lies at or past
+    // every byte taken before.
+    void Take(int64_t offset, uint8_t* destination, size_t count) {
+        const int64_t end = std::min(offset + static_cast<int64_t>(count), limit_);
+        size_t done = 0;
+        if (!ended_ && offset < end) {
+            if (position_ < offset) {
+                const uint64_t gap = static_cast<uint64_t>(offset - position_);
+                const uint64_t skipped = source_.Skip(gap);
+                position_ += static_cast<int64_t>(skipped);
+                ended_ = skipped < gap;
+            }
+            if (!ended_) {
+                const size_t want = static_cast<size_t>(end - offset);
+                done = ReadFully(source_, destination, want);
+                position_ += static_cast<int64_t>(done);
+                ended_ = done < want;
+            }
+        }
+        std::memset(destination + done, 0, count - done);
+    }
+
+private:
+    ByteSource& source_;
+    int64_t limit_;
+    int64_t position_ = 0;
+    bool ended_ = false;
+};
+
+LoadedPicture Refuse(LoadedPicture picture, PictureProblem problem) {
+    picture.problem = problem;
+    picture.pixels = nullptr;
+    return picture;
+}
+
+LoadedPicture LoadWhole(LoadedPicture picture, ByteSource& file, PictureAllocator& allocator, int64_t pixelCount) {
+    const uint8_t* info = picture.infoBlock.data();
+    // The DIB section is created from this block, so the header it describes
+    // must lie inside it and be at least a BITMAPINFOHEADER.
+    const uint32_t biSize = Load<uint32_t>(info, kBiSize);
+    if (biSize < kBitmapInfoHeaderSize || biSize > picture.infoBlock.size()) {
+        return Refuse(std::move(picture), PictureProblem::badHeaderSize);
+    }
+    const int64_t width = picture.width;
+    const int64_t rows = picture.height < 0 ? -int64_t{picture.height} : int64_t{picture.height};
+    const int64_t stride = (3 * width + 3) & ~int64_t{3};
+    if (stride > kMaxWholePictureBytes || stride * rows > kMaxWholePictureBytes) {
+        return Refuse(std::move(picture), PictureProblem::pictureTooLarge);
+    }
+    const size_t bytes = static_cast<size_t>(stride * rows);
+    uint8_t* pixels =
+        allocator.AllocatePicture(info, picture.infoBlock.size(), picture.width, picture.height, bytes);
+    if (pixels == nullptr) return Refuse(std::move(picture), PictureProblem::pictureNotCreated);
+
+    PixelStream(file, std::min<int64_t>(pixelCount, static_cast<int64_t>(bytes))).Take(0, pixels, bytes);
+    picture.pixels = pixels;
+    picture.stride = static_cast<int32_t>(stride);
+    return picture;
+}
+
+LoadedPicture LoadCentre(LoadedPicture picture, ByteSource& file, PictureAllocator& allocator, int64_t pixelCount,
+                         std::span<uint8_t> cropBuffer) {
+    if (cropBuffer.size() < kPreviewCropBytes) return Refuse(std::move(picture), PictureProblem::noCropBuffer);
+
+    // The whole file's rows are never held: each crop row is taken from its
+    // place in the pixel data, everything before it passed over.
+    const int64_t width = picture.width;
+    const int64_t fileStride = (3 * width + 3) & ~int64_t{3};
+    const int64_t y0 = int64_t{picture.height} / 2 - kPreviewSide / 2;
+    const int64_t x0 = width / 2 - kPreviewSide / 2;
+    // Every crop row lies inside the picture's fileStride x height bytes, so
+    // that bound (which can pass 2^63 for absurd headers) needs no check.
+    PixelStream pixels(file, pixelCount);
+    for (int64_t r = 0; r < kPreviewSide; ++r) {
+        pixels.Take((y0 + r) * fileStride + 3 * x0, cropBuffer.data() + r * kPreviewCropStride,
+                    kPreviewCropStride);
+    }
+
+    uint8_t* info = picture.infoBlock.data();
+    Store<uint32_t>(info, kBiSize, kBitmapInfoHeaderSize);
+    Store<int32_t>(info, kBiWidth, kPreviewSide);
+    Store<int32_t>(info, kBiHeight, kPreviewSide);
+    uint8_t* working =
+        allocator.AllocatePicture(info, picture.infoBlock.size(), kPreviewSide, kPreviewSide, kPreviewCropBytes);
+    if (working == nullptr) return Refuse(std::move(picture), PictureProblem::pictureNotCreated);
+    std::memcpy(working, cropBuffer.data(), kPreviewCropBytes);
+
+    picture.pixels = working;
+    picture.width = kPreviewSide;
+    picture.height = kPreviewSide;
+    picture.stride = static_cast<int32_t>(kPreviewCropStride);
+    picture.cropped = true;
+    return picture;
+}
+
+}  // namespace
+
+LoadedPicture LoadPreviewPicture(ByteSource& file, PictureAllocator& allocator,
+                                 std::span<uint8_t> cropBuffer) noexcept {
+    LoadedPicture picture;
+
+    uint8_t header[kBitmapFileHeaderSize];
+    const size_t headerRead = ReadFully(file, header, sizeof header);
+    if (headerRead >= 2 && Load<uint16_t>(header, 0) != kBitmapType) {
+        return Refuse(std::move(picture), PictureProblem::notBitmap);
+    }
+    if (headerRead < sizeof header) return Refuse(std::move(picture), PictureProblem::truncatedFileHeader);
+    const uint32_t bfSize = Load<uint32_t>(header, 2);
+    const uint32_t bfOffBits = Load<uint32_t>(header, 10);
+
+    const int64_t infoSize = int64_t{bfOffBits} - int64_t{kBitmapFileHeaderSize};
+    if (infoSize < static_cast<int64_t>(kBitmapInfoHeaderSize)) {
+        return Refuse(std::move(picture), PictureProblem::infoBlockTooSmall);
+    }
+    if (infoSize > static_cast<int64_t>(kMaxInfoBlock)) {
+        return Refuse(std::move(picture), PictureProblem::infoBlockTooLarge);
+    }
+    try {
+        picture.infoBlock.resize(static_cast<size_t>(infoSize));
+    } catch (const std::bad_alloc&) {
+        return Refuse(std::move(picture), PictureProblem::noMemory);
+    }
+    if (ReadFully(file, picture.infoBlock.data(), picture.infoBlock.size()) < picture.infoBlock.size()) {
+        return Refuse(std::move(picture), PictureProblem::truncatedInfoBlock);
+    }
+
+    const uint8_t* info = picture.infoBlock.data();
+    if (Load<uint16_t>(info, kBiBitCount) != 24) return Refuse(std::move(picture), PictureProblem::notTrueColor);
+    // A 24-bit DIB section exists only uncompressed; refusing here keeps the
+    // tools in step with what the renderer can create.
+    if (Load<uint32_t>(info, kBiCompression) != 0) return Refuse(std::move(picture), PictureProblem::compressed);
+    picture.width = Load<int32_t>(info, kBiWidth);
+    picture.height = Load<int32_t>(info, kBiHeight);
+    if (picture.width <= 0) return Refuse(std::move(picture), PictureProblem::badWidth);
+    if (picture.height == 0) return Refuse(std::move(picture), PictureProblem::badHeight);
+
+    // Two bytes fewer than bfSize announces; both fields are unsigned 32-bit,
+    // so the difference is taken in 64 bits and a negative one is refused
+    // rather than wrapped.
+    const int64_t pixelCount = int64_t{bfSize} - int64_t{bfOffBits} - 2;
+    if (pixelCount < 0) return Refuse(std::move(picture), PictureProblem::noPixelData);
+
+    // A negative (top-down) height counts as a side of 192 or less.
+    if (picture.height <= kPreviewSide || picture.width <= kPreviewSide) {
+        return LoadWhole(std::move(picture), file, allocator, pixelCount);
+    }
+    return LoadCentre(std::move(picture), file, allocator, pixelCount, cropBuffer);
+}
+
+}  // namespace qz410

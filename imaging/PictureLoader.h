@@ -1,0 +1,122 @@
+// Loading of the preview picture from a 24-bit BMP file, free of any platform
+// call: the Win32 renderer supplies the file reads and the DIB section, the
+// command-line tool a file stream and a vector. Both therefore show the same
+// bytes for the same file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace qz410 {
+
+inline constexpr int32_t kPreviewSide = 192;
+inline constexpr int64_t kPreviewCropStride = 3 * kPreviewSide;                     // 576
+inline constexpr size_t kPreviewCropBytes = kPreviewCropStride * kPreviewSide;      // 110,592
+inline constexpr size_t kPreviewCropBufferSize = 4 * kPreviewSide * kPreviewSide;   // 147,456
+
+inline constexpr size_t kBitmapFileHeaderSize = 14;
+inline constexpr size_t kBitmapInfoHeaderSize = 40;
+
+// The largest info block (everything between the file header and the pixels)
+// that is taken in. Real headers with colour tables or an embedded colour
+// profile stay far below it; a bigger bfOffBits is a broken or hostile file.
+inline constexpr size_t kMaxInfoBlock = size_t{1} << 20;
+
+// The largest working picture (stride times height) of a picture that is used
+// whole: room for every sane picture with a side of 192 or less, and a bound
+// on what a file's header can make the preview allocate.
+inline constexpr int64_t kMaxWholePictureBytes = int64_t{256} << 20;
+
+// The file, read front to back. Read returns fewer bytes than asked only at
+// the end of the file or on a read error; after that nothing more is read.
+class ByteSource {
+public:
+    virtual size_t Read(void* destination, size_t count) noexcept = 0;
+
+    // Passes over `count` bytes. The default reads them into a small buffer
+    // and drops them, so memory stays constant; a file can move its position
+    // forward instead and make it cost nothing. Returns how many bytes were
+    // passed over; fewer than `count` means the end was reached (a seeking
+    // source may report all of them and let the next Read find the end).
+    virtual uint64_t Skip(uint64_t count) noexcept;
+
+protected:
+    ~ByteSource() = default;
+};
+
+// Makes the working picture once its size is known: on Windows a DIB section
+// created from the info block, elsewhere plain memory. Returns the first byte
+// of `pixelBytes` bytes of pixel memory owned by the allocator, or null when
+// the picture cannot be created. The memory need not be cleared.
+class PictureAllocator {
+public:
+    virtual uint8_t* AllocatePicture(const uint8_t* infoBlock, size_t infoSize, int32_t width, int32_t height,
+                                     size_t pixelBytes) noexcept = 0;
+
+protected:
+    ~PictureAllocator() = default;
+};
+
+// The working picture in a vector, for everything that is not a DIB section.
+class VectorPictureAllocator final : public PictureAllocator {
+public:
+    uint8_t* AllocatePicture(const uint8_t* infoBlock, size_t infoSize, int32_t width, int32_t height,
+                             size_t pixelBytes) noexcept override;
+
+    std::vector<uint8_t> pixels;
+};
+
+// Why a file cannot be shown; the renderer then falls back to its built-in
+// picture.
+enum class PictureProblem {
+    none,
+    notBitmap,            // does not start with "BM"
+    truncatedFileHeader,  // ends inside the 14-byte file header
+    infoBlockTooSmall,    // bfOffBits leaves no room for a BITMAPINFOHEADER
+    infoBlockTooLarge,    // bfOffBits beyond kMaxInfoBlock
+    truncatedInfoBlock,   // ends before bfOffBits
+    notTrueColor,         // biBitCount is not 24
+    compressed,           // biCompression is not BI_RGB
+    badHeaderSize,        // biSize below 40 or beyond the info block (whole picture)
+    badWidth,             // biWidth of zero or less
+    badHeight,            // biHeight of zero
+    noPixelData,          // bfSize smaller than bfOffBits + 2
+    pictureTooLarge,      // whole picture over kMaxWholePictureBytes
+    noCropBuffer,         // the page has no crop buffer
+    noMemory,             // the info block could not be allocated
+    pictureNotCreated,    // the allocator gave no working picture
+};
+
+// English text of a problem, for messages and logs of the tools.
+const char* DescribePictureProblem(PictureProblem problem) noexcept;
+
+struct LoadedPicture {
+    PictureProblem problem = PictureProblem::none;
+    // As read from the file; for a centre crop biWidth and biHeight are 192
+    // and biSize 40. Empty when the file was refused before it was read.
+    std::vector<uint8_t> infoBlock;
+    uint8_t* pixels = nullptr;  // the allocator's memory
+    int32_t width = 0;          // W
+    int32_t height = 0;         // H: negative for a top-down picture
+    int32_t stride = 0;         // S = (3W + 3) & ~3
+    bool cropped = false;       // the centre 192 x 192 of a larger picture
+
+    bool Usable() const noexcept { return problem == PictureProblem::none; }
+};
+
+// Reads a preview picture file. A picture with a side of 192 or less is used
+// whole, its pixel bytes read straight into the working picture; a larger
+// one is cut to its centre 192 x 192 through `cropBuffer` (the page's
+// 147,456-byte buffer; 110,592 bytes are used), reading only the bytes the
+// crop shows, so time and memory do not depend on the picture's size when
+// the source skips cheaply.
+//
+// Of the pixel data, bfSize - bfOffBits - 2 bytes are read (the last two
+// bytes the header announces never are), and never more than the picture
+// holds. Whatever the file does not supply is zero.
+LoadedPicture LoadPreviewPicture(ByteSource& file, PictureAllocator& allocator,
+                                 std::span<uint8_t> cropBuffer) noexcept;
+
+}  // namespace qz410
