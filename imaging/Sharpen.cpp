@@ -1,0 +1,85 @@
+#include "imaging/Sharpen.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace qz410 {
+
+const SharpenKernel SharpenKernels[8] = {
+    {0, 0, 0},     {224, 12, 7}, {240, 14, 7}, {256, 16, 7},
+    {144, 10, 6},  {168, 13, 6}, {208, 18, 6}, {320, 32, 6},
+};
+
+namespace {
+
+// ApplyToneTables takes a 16-bit count; a row of a user's picture may be
+// wider, and must still be corrected whole.
+constexpr int32_t kMaxToneRun = 32767;
+
+void ToneRow(uint8_t* row, int32_t width, const ToneTables& tables) noexcept {
+    for (int32_t left = width; left > 0; left -= kMaxToneRun, row += 3 * static_cast<ptrdiff_t>(kMaxToneRun)) {
+        const int32_t run = left < kMaxToneRun ? left : kMaxToneRun;
+        ApplyToneTables(row, static_cast<int16_t>(run), tables);
+    }
+}
+
+// One inner row: (A*c - B*(sum of the 8 neighbours)) >> s, clamped. The
+// neighbour sum is taken as the 3 x 3 total less the centre, from column sums,
+// so the loops stay simple enough to be vectorised.
+void FilterRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n,
+               int32_t centre, int32_t neighbour, int32_t shift, uint16_t* columns,
+               uint8_t* out) noexcept {
+    const size_t count = n + 6;  // byte offsets 0 .. n + 5 of the three rows
+    for (size_t i = 0; i < count; ++i)
+        columns[i] = static_cast<uint16_t>(above[i] + row[i] + below[i]);
+    const int32_t a = centre + neighbour;
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t c = row[i + 3];
+        const int32_t total = columns[i] + columns[i + 3] + columns[i + 6];
+        int32_t v = (a * c - neighbour * total) >> shift;
+        v = v < 0 ? 0 : v;
+        v = v > 255 ? 255 : v;
+        out[i] = static_cast<uint8_t>(v);
+    }
+}
+
+}  // namespace
+
+void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t stride,
+                  const ToneTables& tables, unsigned kernel) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return;
+    const ptrdiff_t rowStep = stride;
+    auto rowAt = [picture, rowStep](int32_t r) noexcept { return picture + r * rowStep; };
+    kernel &= 7;
+
+    if (kernel == 0 || width <= 2 || height <= 2) {
+        for (int32_t r = 0; r < height; ++r) ToneRow(rowAt(r), width, tables);
+        return;
+    }
+
+    const uint64_t bytes = 3 * (static_cast<uint64_t>(width) - 2);
+    if (bytes > SIZE_MAX / 2 - 6) return;  // cannot be had, as a failed allocation
+    const auto n = static_cast<size_t>(bytes);
+    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[2 * n]);
+    std::unique_ptr<uint16_t[]> columns(new (std::nothrow) uint16_t[n + 6]);
+    if (!scratch || !columns) return;
+    uint8_t* results[2] = {scratch.get(), scratch.get() + n};
+
+    const SharpenKernel& k = SharpenKernels[kernel];
+    ToneRow(rowAt(0), width, tables);
+    ToneRow(rowAt(1), width, tables);
+    for (int32_t i = 0; i + 2 < height; ++i) {
+        ToneRow(rowAt(i + 2), width, tables);
+        FilterRow(rowAt(i), rowAt(i + 1), rowAt(i + 2), n, k.centreWeight, k.neighbourWeight,
+                  k.shift, columns.get(), results[i & 1]);
+        // Row i has served as a neighbour for the last time: only now may its
+        // sharpened bytes replace the ones the kernel read.
+        if (i > 0) std::memcpy(rowAt(i) + 3, results[(i - 1) & 1], n);
+    }
+    std::memcpy(rowAt(height - 2) + 3, results[(height - 3) & 1], n);
+}
+
+}  // namespace qz410

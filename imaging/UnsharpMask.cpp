@@ -1,0 +1,342 @@
+// The unsharp mask: a fractional box blur in double precision, then each
+// channel pushed away from its blurred value.
+//
+// The bytes are defined by a particular sequence of double operations (sum
+// over the window row by row, corner terms (v*f)*f, ring terms v*f, inner
+// terms v, times q = 1/D, truncated). Doing that per pixel costs (2h+1)^2
+// operations per channel, far too slow for a preview redrawn on every slider
+// step, so the blur is computed exactly in integers instead and the double
+// sequence is run only where it can give a different byte:
+//
+// With m = radius mod 10 and the 1-D weights W = [m, 10, ..., 10, m]
+// (2h+1 of them), the window's weights are W[dy]*W[dx] / 100, so the exact
+// sum is N / 100 with the integer N = sum W[dy]*W[dx]*v, and the exact
+// blurred value is N / M with M = (2*radius + 10)^2. N comes from separable
+// sliding sums, O(1) per pixel whatever the radius.
+//
+// Error bound, rounding to nearest, u = 2^-53: fl(0.1), f and each corner or
+// ring term carry a relative error of at most 6u, the recursive sum of n
+// non-negative terms adds at most (n - 1)u, D and q = fl(1/D) together at most
+// 8u, the final product u. So the double quotient is N/M * (1 + e) with
+// |e| <= (n + 14)u (plus second-order terms), and N/M <= 255. For
+// radius <= kFastRadiusLimit: n <= (2h+1)^2 <= 203^2, giving an absolute
+// error below 1.2e-9, while M <= 2010^2 makes any non-integer N/M at least
+// 1/M >= 2.4e-7 away from an integer. So wherever M does not divide N the
+// byte is floor(N/M); where it does (N/M = k), the double result is k or
+// k - 1 and the double sequence decides. That happens in flat areas all the
+// time: a flat window wholly inside the picture gives a result that depends
+// on the value alone, so it is computed once per value and remembered.
+#include <cfenv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "imaging/Sharpen.h"
+
+namespace qz410 {
+namespace {
+
+constexpr int32_t kFastRadiusLimit = 1000;
+
+// Truncation toward zero that is defined for every double: values that do
+// not fit (and NaN) give INT32_MIN, as the x86 conversion instructions do.
+// Only settings outside the sliders' ranges get such values.
+inline int32_t TruncateToInt(double x) noexcept {
+    if (x > -2147483649.0 && x < 2147483648.0) return static_cast<int32_t>(x);
+    return INT32_MIN;
+}
+
+inline uint8_t ClampByte(int32_t v) noexcept {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// The bytes must not depend on whatever rounding mode or exception masks the
+// host process left behind: round to nearest with all exceptions masked
+// (settings out of range can divide by zero), and the caller's environment,
+// flags included, restored on every way out.
+class FloatingPointGuard {
+public:
+    FloatingPointGuard() noexcept {
+        saved_ = std::fegetenv(&environment_) == 0;
+        if (!saved_) return;
+        std::fenv_t held;
+        ready_ = std::feholdexcept(&held) == 0 && std::fesetround(FE_TONEAREST) == 0 &&
+                 std::fegetround() == FE_TONEAREST;
+    }
+    ~FloatingPointGuard() {
+        if (saved_) std::fesetenv(&environment_);
+    }
+    FloatingPointGuard(const FloatingPointGuard&) = delete;
+    FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
+
+    bool Ready() const noexcept { return saved_ && ready_; }
+
+private:
+    std::fenv_t environment_;
+    bool saved_ = false;
+    bool ready_ = false;
+};
+
+template <typename T>
+std::unique_ptr<T[]> TryAllocate(uint64_t count) noexcept {
+    if (count == 0) count = 1;
+    if (count > PTRDIFF_MAX / sizeof(T)) return nullptr;
+    return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
+}
+
+struct Picture {
+    const uint8_t* bytes;
+    int32_t width;
+    int32_t height;
+    ptrdiff_t stride;
+
+    const uint8_t* Row(int32_t y) const noexcept { return bytes + y * stride; }
+};
+
+struct Window {
+    int32_t h;  // half-width
+    double f;   // ring weight
+    double q;   // 1 / D
+};
+
+// The defining double sequence for one channel of one pixel. Pixels outside
+// the picture are skipped by bounding the loops, which adds the same terms
+// in the same order.
+int32_t BlurSample(const Picture& pic, int32_t x, int32_t y, int32_t channel,
+                   const Window& w) noexcept {
+    const int64_t h = w.h;
+    const int64_t dyFirst = -h > -int64_t{y} ? -h : -int64_t{y};
+    const int64_t dyLast = h < int64_t{pic.height} - 1 - y ? h : int64_t{pic.height} - 1 - y;
+    const int64_t dxFirst = -h > -int64_t{x} ? -h : -int64_t{x};
+    const int64_t dxLast = h < int64_t{pic.width} - 1 - x ? h : int64_t{pic.width} - 1 - x;
+    const double f = w.f;
+    double sum = 0.0;
+    for (int64_t dy = dyFirst; dy <= dyLast; ++dy) {
+        const uint8_t* row = pic.Row(static_cast<int32_t>(y + dy)) + channel;
+        const bool edgeY = dy == -h || dy == h;
+        for (int64_t dx = dxFirst; dx <= dxLast; ++dx) {
+            const double v = row[3 * (x + dx)];
+            const bool edgeX = dx == -h || dx == h;
+            if (edgeX && edgeY)
+                sum += (v * f) * f;
+            else if (edgeX || edgeY)
+                sum += v * f;
+            else
+                sum += v;
+        }
+    }
+    return TruncateToInt(sum * w.q);
+}
+
+void BlurPlain(const Picture& pic, const Window& w, uint8_t* blurred) noexcept {
+    for (int32_t y = 0; y < pic.height; ++y)
+        for (int32_t x = 0; x < pic.width; ++x)
+            for (int32_t c = 0; c < 3; ++c)
+                *blurred++ = static_cast<uint8_t>(BlurSample(pic, x, y, c, w));
+}
+
+// Integer sliding-sum blur for 1 <= radius <= kFastRadiusLimit, proven equal
+// to BlurPlain (see the top of this file).
+class FastBlur {
+public:
+    FastBlur(const Picture& pic, int32_t radius, const Window& w) noexcept
+        : pic_(pic), window_(w), h_(w.h), m_(static_cast<uint32_t>(radius % 10)),
+          divisor_(static_cast<uint32_t>((2 * radius + 10) * (2 * radius + 10))),
+          rowLength_(3 * static_cast<size_t>(pic.width)), ringRows_(2 * w.h + 1) {
+        // floor(N / M) = (N * magic) >> shift for every N < 2^b, b the bit
+        // width of 255 * M, with l = ceil(log2 M) and magic = ceil(2^(b+l) / M):
+        // the rounding up adds less than N * M / (M * 2^(b+l)) < 2^-l <= 1/M.
+        int l = 0;
+        while ((uint64_t{1} << l) < divisor_) ++l;
+        int b = 0;
+        while ((uint64_t{1} << b) <= uint64_t{255} * divisor_) ++b;
+        shift_ = b + l;
+        magic_ = static_cast<uint32_t>(((uint64_t{1} << shift_) + divisor_ - 1) / divisor_);
+        flatPossible_ = pic.width >= ringRows_ && pic.height >= ringRows_;
+    }
+
+    bool Allocate() noexcept {
+        const uint64_t row = rowLength_;
+        ring_ = TryAllocate<uint32_t>(row * static_cast<uint64_t>(ringRows_));
+        inner_ = TryAllocate<uint32_t>(row);
+        zero_ = TryAllocate<uint32_t>(row);
+        sums_ = TryAllocate<uint32_t>(row);
+        padded_ = TryAllocate<uint8_t>(row + 6 * static_cast<uint64_t>(h_));
+        runs_ = TryAllocate<uint8_t>(row);
+        flatRows_ = TryAllocate<uint8_t>(row);
+        if (!ring_ || !inner_ || !zero_ || !sums_ || !padded_ || !runs_ || !flatRows_) return false;
+        std::memset(zero_.get(), 0, rowLength_ * sizeof(uint32_t));
+        std::memset(padded_.get(), 0, rowLength_ + 6 * static_cast<size_t>(h_));
+        std::memset(flatRows_.get(), 0, rowLength_);
+        return true;
+    }
+
+    void Run(uint8_t* blurred) noexcept {
+        const int32_t height = pic_.height;
+        const int32_t h = h_;
+        const size_t n = rowLength_;
+        for (int32_t r = 0; r <= h && r < height; ++r) EnterRow(r);
+        uint32_t* inner = inner_.get();
+        std::memset(inner, 0, n * sizeof(uint32_t));
+        for (int32_t r = 0; r < h && r < height; ++r) Accumulate(inner, SumRow(r), nullptr);
+
+        for (int32_t y = 0; y < height; ++y, blurred += n) {
+            if (y > 0 && y + h < height) EnterRow(y + h);
+            const uint32_t* top = SumRow(y - h);
+            const uint32_t* bottom = SumRow(y + h);
+            uint32_t* sums = sums_.get();
+            const uint32_t m = m_;
+            for (size_t e = 0; e < n; ++e) sums[e] = 10 * inner[e] + m * (top[e] + bottom[e]);
+
+            for (size_t e = 0; e < n; ++e) {
+                const uint32_t total = sums[e];
+                const auto k = static_cast<uint32_t>((uint64_t{total} * magic_) >> shift_);
+                if (total - k * divisor_ != 0 || total == 0)
+                    blurred[e] = static_cast<uint8_t>(k);
+                else
+                    blurred[e] = ExactQuotientSample(y, e);
+            }
+            Accumulate(inner, SumRow(y + h), SumRow(y - h + 1));
+        }
+    }
+
+private:
+    const uint32_t* SumRow(int32_t r) const noexcept {
+        if (r < 0 || r >= pic_.height) return zero_.get();
+        return ring_.get() + static_cast<size_t>(r % ringRows_) * rowLength_;
+    }
+
+    void Accumulate(uint32_t* inner, const uint32_t* add, const uint32_t* subtract) noexcept {
+        const size_t n = rowLength_;
+        if (subtract == nullptr) subtract = zero_.get();
+        // Unsigned wrap-around keeps the true (non-negative) sums exact.
+        for (size_t e = 0; e < n; ++e) inner[e] += add[e] - subtract[e];
+    }
+
+    // Horizontal weighted sums of row r, and the flat-window bookkeeping.
+    void EnterRow(int32_t r) noexcept {
+        const uint8_t* src = pic_.Row(r);
+        const size_t n = rowLength_;
+        const size_t edge = 3 * static_cast<size_t>(h_);
+        uint8_t* pad = padded_.get();
+        std::memcpy(pad + edge, src, n);
+        uint32_t* out = ring_.get() + static_cast<size_t>(r % ringRows_) * rowLength_;
+        const uint32_t m = m_;
+        const size_t far = 2 * edge;  // from the window's first pixel to its last
+        uint32_t s[3] = {0, 0, 0};
+        for (size_t k = 1; k + 1 < 2 * static_cast<size_t>(h_) + 1; ++k)
+            for (int c = 0; c < 3; ++c) s[c] += pad[3 * k + c];
+        for (size_t e = 0; e < n; e += 3) {
+            for (int c = 0; c < 3; ++c) {
+                out[e + c] = 10 * s[c] + m * (pad[e + c] + pad[e + c + far]);
+                s[c] += pad[e + c + far] - pad[e + c + 3];
+            }
+        }
+        if (!flatPossible_) return;
+
+        // runs: how many pixels from here rightwards hold the same channel
+        // value (capped); flatRows: for how many rows up to r the run starting
+        // here spans a whole window row with the same value as the row above.
+        uint8_t* runs = runs_.get();
+        for (size_t e = n; e-- > 0;) {
+            if (e + 3 < n && src[e] == src[e + 3])
+                runs[e] = static_cast<uint8_t>(runs[e + 3] == 255 ? 255 : runs[e + 3] + 1);
+            else
+                runs[e] = 1;
+        }
+        const uint8_t* above = r > 0 ? pic_.Row(r - 1) : src;
+        const bool first = r == 0;
+        const auto need = static_cast<uint8_t>(ringRows_);
+        uint8_t* flat = flatRows_.get();
+        for (size_t e = 0; e < n; ++e) {
+            const bool whole = runs[e] >= need;
+            const bool continues = !first && src[e] == above[e];
+            const uint8_t count = continues ? (flat[e] == 255 ? 255 : flat[e] + 1) : 1;
+            flat[e] = whole ? count : 0;
+        }
+    }
+
+    // M divides N: the double sequence decides between N/M and N/M - 1.
+    uint8_t ExactQuotientSample(int32_t y, size_t e) noexcept {
+        const auto x = static_cast<int32_t>(e / 3);
+        const auto c = static_cast<int32_t>(e % 3);
+        const int32_t h = h_;
+        const bool flatWindow = flatPossible_ && x >= h && y >= h && y + h < pic_.height &&
+                                flatRows_[e - 3 * static_cast<size_t>(h)] >= ringRows_;
+        if (!flatWindow) return static_cast<uint8_t>(BlurSample(pic_, x, y, c, window_));
+        const uint8_t v = pic_.Row(y)[e];
+        if (!known_[v]) {
+            flatResult_[v] = static_cast<uint8_t>(BlurSample(pic_, x, y, c, window_));
+            known_[v] = true;
+        }
+        return flatResult_[v];
+    }
+
+    Picture pic_;
+    Window window_;
+    int32_t h_;
+    uint32_t m_;
+    uint32_t divisor_;
+    uint32_t magic_ = 0;
+    int shift_ = 0;
+    size_t rowLength_;
+    int32_t ringRows_;
+    bool flatPossible_ = false;
+    std::unique_ptr<uint32_t[]> ring_, inner_, zero_, sums_;
+    std::unique_ptr<uint8_t[]> padded_, runs_, flatRows_;
+    bool known_[256] = {};
+    uint8_t flatResult_[256] = {};
+};
+
+}  // namespace
+
+void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height,
+                      uint8_t* picture) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return;
+    const uint64_t rowLength = 3 * static_cast<uint64_t>(width);
+    const auto stride = static_cast<ptrdiff_t>(DibStride(width));
+    auto blurred = TryAllocate<uint8_t>(rowLength * static_cast<uint64_t>(height));
+    if (!blurred) return;
+
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return;
+
+    const int32_t radius = settings.unsharpRadius;
+    const int32_t amount = settings.unsharpAmount;
+    const int32_t threshold = settings.unsharpThreshold;
+
+    Window window;
+    window.h = radius / 10 + 1;
+    window.f = (radius % 10) * 0.1;
+    const double r = radius * 0.1;
+    double u = r + r;
+    u = u + 1.0;
+    const double d = u * u;
+    window.q = 1.0 / d;
+    const double g = ((amount + 1) * 25) * 0.01;
+
+    const Picture pic{picture, width, height, stride};
+    bool done = false;
+    if (radius >= 1 && radius <= kFastRadiusLimit) {
+        FastBlur fast(pic, radius, window);
+        if (!fast.Allocate()) return;
+        fast.Run(blurred.get());
+        done = true;
+    }
+    if (!done) BlurPlain(pic, window, blurred.get());
+
+    const uint8_t* b = blurred.get();
+    for (int32_t y = 0; y < height; ++y) {
+        uint8_t* row = picture + y * stride;
+        for (uint64_t e = 0; e < rowLength; ++e, ++b) {
+            const int32_t value = row[e];
+            const int32_t difference = value - *b;
+            if (difference < -threshold || difference > threshold)
+                row[e] = ClampByte(TruncateToInt(g * difference + value));
+        }
+    }
+}
+
+}  // namespace qz410

@@ -1,0 +1,39 @@
+// Pictures for the filter tests and benchmarks: 24-bit DIB rows with their
+// filler bytes, held in a buffer of exactly the picture's size so that the
+// sanitizer tree catches any access past it.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace qz410::oracle {
+
+struct TestPicture {
+    TestPicture(int32_t width, int32_t height);
+
+    int32_t width;
+    int32_t height;
+    int32_t stride;
+    std::vector<uint8_t> bytes;
+
+    uint8_t* Data() { return bytes.data(); }
+    uint8_t& At(int32_t x, int32_t y, int channel) {
+        return bytes[size_t(y) * stride + 3 * size_t(x) + channel];
+    }
+
+    // The filler bytes at the row ends get `sentinel`; PaddingIs tells whether
+    // they all still hold it.
+    void FillPadding(uint8_t sentinel);
+    bool PaddingIs(uint8_t sentinel) const;
+
+    void Flat(uint8_t value);
+    void Noise(std::mt19937& rng);
+    // Smooth gradients with a little noise and a few flat rectangles, like a
+    // photograph with sky.
+    void Natural(std::mt19937& rng);
+    // Rectangles of random flat values, touching each other and the border.
+    void Blocks(std::mt19937& rng, int count);
+};
+
+}  // namespace qz410::oracle
