@@ -7,7 +7,6 @@
 #include <cstring>
 #include <cstdlib>
 #include <memory>
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -416,15 +415,6 @@ TEST(PictureLoaderTest, NoWorkingPictureOrCropBuffer) {
     EXPECT_TRUE(allocator.requests.empty());
     MemorySource small(MakeBmp({.width = 100, .height = 300}));
     EXPECT_TRUE(LoadPreviewPicture(small, allocator, {}).Usable());
-}
-
-TEST(PictureLoaderTest, EveryProblemHasItsOwnText) {
-    std::vector<std::string> texts;
-    for (int i = 0; i <= static_cast<int>(PictureProblem::pictureNotCreated); ++i) {
-        texts.emplace_back(DescribePictureProblem(static_cast<PictureProblem>(i)));
-    }
-    std::sort(texts.begin(), texts.end());
-    EXPECT_EQ(std::unique(texts.begin(), texts.end()), texts.end());
 }
 
 }  // namespace
