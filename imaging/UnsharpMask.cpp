@@ -48,10 +48,6 @@ inline int32_t TruncateToInt(double x) noexcept {
     return INT32_MIN;
 }
 
-inline uint8_t ClampByte(int32_t v) noexcept {
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
 // The bytes must not depend on whatever rounding mode or exception masks the
 // host process left behind: round to nearest with all exceptions masked
 // (settings out of range can divide by zero), and the caller's environment,
@@ -139,22 +135,32 @@ void BlurPlain(const Picture& pic, const Window& w, uint8_t* blurred) noexcept {
 
 // Integer sliding-sum blur for 1 <= radius <= kFastRadiusLimit, proven equal
 // to BlurPlain (see the top of this file).
+//
+// When radius mod 10 is 0 the ring weighs exactly 0.0, every ring term adds
+// +0.0 and every inner term is an integer, so the double sum is the exact
+// integer sum of the inner square and only the final product rounds: then
+// the sums are kept unscaled and the defining product is done for every
+// element, with no exception and no flat-area bookkeeping.
 class FastBlur {
 public:
     FastBlur(const Picture& pic, int32_t radius, const Window& w) noexcept
-        : pic_(pic), window_(w), h_(w.h), m_(static_cast<uint32_t>(radius % 10)),
-          divisor_(static_cast<uint32_t>((2 * radius + 10) * (2 * radius + 10))),
-          rowLength_(3 * static_cast<size_t>(pic.width)), ringRows_(2 * w.h + 1) {
+        : pic_(pic), window_(w), h_(w.h), rowLength_(3 * static_cast<size_t>(pic.width)),
+          ringRows_(2 * w.h + 1) {
+        const auto m = static_cast<uint32_t>(radius % 10);
+        wholeSums_ = m == 0;
+        innerWeight_ = wholeSums_ ? 1 : 10;
+        ringWeight_ = m;
+        divisor_ = static_cast<uint32_t>((2 * radius + 10) * (2 * radius + 10));
         // floor(N / M) = (N * magic) >> shift for every N < 2^b, b the bit
         // width of 255 * M, with l = ceil(log2 M) and magic = ceil(2^(b+l) / M):
-        // the rounding up adds less than N * M / (M * 2^(b+l)) < 2^-l <= 1/M.
+        // the rounding up adds less than 2^b * M / (M * 2^(b+l)) = 2^-l <= 1/M.
         int l = 0;
         while ((uint64_t{1} << l) < divisor_) ++l;
         int b = 0;
         while ((uint64_t{1} << b) <= uint64_t{255} * divisor_) ++b;
         shift_ = b + l;
         magic_ = static_cast<uint32_t>(((uint64_t{1} << shift_) + divisor_ - 1) / divisor_);
-        flatPossible_ = pic.width >= ringRows_ && pic.height >= ringRows_;
+        flatPossible_ = !wholeSums_ && pic.width >= ringRows_ && pic.height >= ringRows_;
     }
 
     bool Allocate() noexcept {
@@ -180,23 +186,29 @@ public:
         for (int32_t r = 0; r <= h && r < height; ++r) EnterRow(r);
         uint32_t* inner = inner_.get();
         std::memset(inner, 0, n * sizeof(uint32_t));
-        for (int32_t r = 0; r < h && r < height; ++r) Accumulate(inner, SumRow(r), nullptr);
+        for (int32_t r = 0; r < h && r < height; ++r) Accumulate(inner, SumRow(r), zero_.get());
 
+        uint32_t* sums = sums_.get();
         for (int32_t y = 0; y < height; ++y, blurred += n) {
             if (y > 0 && y + h < height) EnterRow(y + h);
-            const uint32_t* top = SumRow(y - h);
-            const uint32_t* bottom = SumRow(y + h);
-            uint32_t* sums = sums_.get();
-            const uint32_t m = m_;
-            for (size_t e = 0; e < n; ++e) sums[e] = 10 * inner[e] + m * (top[e] + bottom[e]);
-
-            for (size_t e = 0; e < n; ++e) {
-                const uint32_t total = sums[e];
-                const auto k = static_cast<uint32_t>((uint64_t{total} * magic_) >> shift_);
-                if (total - k * divisor_ != 0 || total == 0)
+            if (wholeSums_) {
+                const double q = window_.q;
+                for (size_t e = 0; e < n; ++e)
+                    blurred[e] = static_cast<uint8_t>(static_cast<int32_t>(static_cast<double>(inner[e]) * q));
+            } else {
+                const uint32_t* top = SumRow(y - h);
+                const uint32_t* bottom = SumRow(y + h);
+                const uint32_t wi = innerWeight_, wr = ringWeight_;
+                for (size_t e = 0; e < n; ++e) sums[e] = wi * inner[e] + wr * (top[e] + bottom[e]);
+                const uint64_t magic = magic_;
+                const int shift = shift_;
+                const uint32_t divisor = divisor_;
+                for (size_t e = 0; e < n; ++e) {
+                    const uint32_t total = sums[e];
+                    const auto k = static_cast<uint32_t>((total * magic) >> shift);
                     blurred[e] = static_cast<uint8_t>(k);
-                else
-                    blurred[e] = ExactQuotientSample(y, e);
+                    if (total == k * divisor && total != 0) blurred[e] = ExactQuotientSample(y, e);
+                }
             }
             Accumulate(inner, SumRow(y + h), SumRow(y - h + 1));
         }
@@ -210,7 +222,6 @@ private:
 
     void Accumulate(uint32_t* inner, const uint32_t* add, const uint32_t* subtract) noexcept {
         const size_t n = rowLength_;
-        if (subtract == nullptr) subtract = zero_.get();
         // Unsigned wrap-around keeps the true (non-negative) sums exact.
         for (size_t e = 0; e < n; ++e) inner[e] += add[e] - subtract[e];
     }
@@ -223,16 +234,21 @@ private:
         uint8_t* pad = padded_.get();
         std::memcpy(pad + edge, src, n);
         uint32_t* out = ring_.get() + static_cast<size_t>(r % ringRows_) * rowLength_;
-        const uint32_t m = m_;
+        const uint32_t wi = innerWeight_, wr = ringWeight_;
         const size_t far = 2 * edge;  // from the window's first pixel to its last
-        uint32_t s[3] = {0, 0, 0};
-        for (size_t k = 1; k + 1 < 2 * static_cast<size_t>(h_) + 1; ++k)
-            for (int c = 0; c < 3; ++c) s[c] += pad[3 * k + c];
+        uint32_t s0 = 0, s1 = 0, s2 = 0;
+        for (size_t k = 3; k < far; k += 3) {
+            s0 += pad[k];
+            s1 += pad[k + 1];
+            s2 += pad[k + 2];
+        }
         for (size_t e = 0; e < n; e += 3) {
-            for (int c = 0; c < 3; ++c) {
-                out[e + c] = 10 * s[c] + m * (pad[e + c] + pad[e + c + far]);
-                s[c] += pad[e + c + far] - pad[e + c + 3];
-            }
+            out[e] = wi * s0 + wr * (pad[e] + pad[e + far]);
+            out[e + 1] = wi * s1 + wr * (pad[e + 1] + pad[e + 1 + far]);
+            out[e + 2] = wi * s2 + wr * (pad[e + 2] + pad[e + 2 + far]);
+            s0 += pad[e + far] - pad[e + 3];
+            s1 += pad[e + 1 + far] - pad[e + 4];
+            s2 += pad[e + 2 + far] - pad[e + 5];
         }
         if (!flatPossible_) return;
 
@@ -240,21 +256,27 @@ private:
         // value (capped); flatRows: for how many rows up to r the run starting
         // here spans a whole window row with the same value as the row above.
         uint8_t* runs = runs_.get();
-        for (size_t e = n; e-- > 0;) {
-            if (e + 3 < n && src[e] == src[e + 3])
-                runs[e] = static_cast<uint8_t>(runs[e + 3] == 255 ? 255 : runs[e + 3] + 1);
-            else
-                runs[e] = 1;
+        uint32_t r0 = 1, r1 = 1, r2 = 1;
+        runs[n - 3] = runs[n - 2] = runs[n - 1] = 1;
+        auto step = [](uint32_t run, bool same) noexcept {
+            return same ? (run < 255 ? run + 1 : 255) : 1;
+        };
+        for (size_t e = n - 3; e > 0;) {
+            e -= 3;
+            r0 = step(r0, src[e] == src[e + 3]);
+            r1 = step(r1, src[e + 1] == src[e + 4]);
+            r2 = step(r2, src[e + 2] == src[e + 5]);
+            runs[e] = static_cast<uint8_t>(r0);
+            runs[e + 1] = static_cast<uint8_t>(r1);
+            runs[e + 2] = static_cast<uint8_t>(r2);
         }
         const uint8_t* above = r > 0 ? pic_.Row(r - 1) : src;
-        const bool first = r == 0;
+        const uint8_t first = r == 0 ? 1 : 0;
         const auto need = static_cast<uint8_t>(ringRows_);
         uint8_t* flat = flatRows_.get();
         for (size_t e = 0; e < n; ++e) {
-            const bool whole = runs[e] >= need;
-            const bool continues = !first && src[e] == above[e];
-            const uint8_t count = continues ? (flat[e] == 255 ? 255 : flat[e] + 1) : 1;
-            flat[e] = whole ? count : 0;
+            const uint8_t grown = static_cast<uint8_t>((src[e] == above[e] && !first) ? flat[e] + 1 : 1);
+            flat[e] = runs[e] >= need ? (grown > need ? need : grown) : 0;
         }
     }
 
@@ -277,12 +299,14 @@ private:
     Picture pic_;
     Window window_;
     int32_t h_;
-    uint32_t m_;
-    uint32_t divisor_;
-    uint32_t magic_ = 0;
-    int shift_ = 0;
     size_t rowLength_;
     int32_t ringRows_;
+    bool wholeSums_ = false;
+    uint32_t innerWeight_ = 10;
+    uint32_t ringWeight_ = 0;
+    uint32_t divisor_ = 1;
+    uint32_t magic_ = 0;
+    int shift_ = 0;
     bool flatPossible_ = false;
     std::unique_ptr<uint32_t[]> ring_, inner_, zero_, sums_;
     std::unique_ptr<uint8_t[]> padded_, runs_, flatRows_;
@@ -295,9 +319,11 @@ private:
 void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height,
                       uint8_t* picture) noexcept {
     if (picture == nullptr || width <= 0 || height <= 0) return;
-    const uint64_t rowLength = 3 * static_cast<uint64_t>(width);
+    const uint64_t rowBytes = 3 * static_cast<uint64_t>(width);
+    if (rowBytes > PTRDIFF_MAX) return;
+    const auto rowLength = static_cast<size_t>(rowBytes);
     const auto stride = static_cast<ptrdiff_t>(DibStride(width));
-    auto blurred = TryAllocate<uint8_t>(rowLength * static_cast<uint64_t>(height));
+    auto blurred = TryAllocate<uint8_t>(rowBytes * static_cast<uint64_t>(height));
     if (!blurred) return;
 
     FloatingPointGuard guard;
@@ -327,14 +353,21 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     }
     if (!done) BlurPlain(pic, window, blurred.get());
 
+    // Branch-free so that it vectorises. Clamping before the truncation gives
+    // the same byte as after it, and keeps the conversion defined: g * d +
+    // value is finite for every 16-bit amount.
     const uint8_t* b = blurred.get();
-    for (int32_t y = 0; y < height; ++y) {
+    for (int32_t y = 0; y < height; ++y, b += rowLength) {
         uint8_t* row = picture + y * stride;
-        for (uint64_t e = 0; e < rowLength; ++e, ++b) {
+        for (size_t e = 0; e < rowLength; ++e) {
             const int32_t value = row[e];
-            const int32_t difference = value - *b;
-            if (difference < -threshold || difference > threshold)
-                row[e] = ClampByte(TruncateToInt(g * difference + value));
+            const int32_t difference = value - b[e];
+            double x = g * difference + value;
+            x = x < 0.0 ? 0.0 : x;
+            x = x > 255.0 ? 255.0 : x;
+            const auto sharpened = static_cast<uint8_t>(static_cast<int32_t>(x));
+            const bool beyond = difference < -threshold || difference > threshold;
+            row[e] = beyond ? sharpened : static_cast<uint8_t>(value);
         }
     }
 }

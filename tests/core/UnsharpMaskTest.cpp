@@ -1,0 +1,231 @@
+// The unsharp mask: worked values at the picture's border and inside, and
+// bytes that do not depend on the floating-point state the host left.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <climits>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#if defined(_WIN32) && defined(__i386__)
+#include <float.h>
+#endif
+#endif
+
+#include "imaging/Sharpen.h"
+#include "oracle/FilterOracle.h"
+#include "oracle/TestPicture.h"
+
+namespace qz410 {
+namespace {
+
+using oracle::TestPicture;
+
+ColorSettings Unsharp(int amount, int radius, int threshold) {
+    ColorSettings s{};
+    s.unsharpEnabled = 1;
+    s.unsharpAmount = int16_t(amount);
+    s.unsharpRadius = int16_t(radius);
+    s.unsharpThreshold = int16_t(threshold);
+    return s;
+}
+
+TestPicture Masked(TestPicture pic, const ColorSettings& s) {
+    pic.FillPadding(0x77);
+    ApplyUnsharpMask(s, pic.width, pic.height, pic.Data());
+    EXPECT_TRUE(pic.PaddingIs(0x77));
+    return pic;
+}
+
+// 5 x 5 of flat 100 at radius 10 (a plain 3 x 3 box): the border darkens in
+// the blur, so the mask lifts it: corners from 44, edges from 66.
+TEST(UnsharpMask, FlatSquareBorder) {
+    TestPicture flat(5, 5);
+    flat.Flat(100);
+    const struct {
+        int amount, threshold, corner, edge;
+    } cases[] = {{0, 0, 114, 108}, {3, 0, 156, 134}, {0, 56, 100, 100}, {0, 55, 114, 100}};
+    for (const auto& c : cases) {
+        TestPicture out = Masked(flat, Unsharp(c.amount, 10, c.threshold));
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 5; ++x) {
+                const bool xEdge = x == 0 || x == 4, yEdge = y == 0 || y == 4;
+                const int want = xEdge && yEdge ? c.corner : (xEdge || yEdge ? c.edge : 100);
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_EQ(out.At(x, y, ch), want) << c.amount << "/" << c.threshold << " " << x << "," << y;
+            }
+    }
+}
+
+TEST(UnsharpMask, StepEdgeAndThresholdBoundary) {
+    TestPicture step(6, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x)
+            for (int c = 0; c < 3; ++c) step.At(x, y, c) = x < 3 ? 50 : 150;
+    const int plain[6] = {67, 50, 17, 184, 150, 200};
+    const int held[6] = {50, 50, 50, 184, 150, 200};  // -33 and 17 are not beyond 33
+    TestPicture a = Masked(step, Unsharp(3, 10, 0));
+    TestPicture b = Masked(step, Unsharp(3, 10, 33));
+    for (int x = 0; x < 6; ++x) {
+        EXPECT_EQ(a.At(x, 2, 1), plain[x]) << x;
+        EXPECT_EQ(b.At(x, 2, 1), held[x]) << x;
+    }
+}
+
+// Inside a flat area the exact quotient is the level itself, and the double
+// sum decides: at radius 30, 49 * q falls just below 1 for level 1.
+TEST(UnsharpMask, FlatInteriorDecidedByDoubleRounding) {
+    for (auto [level, want] : {std::pair{1, 4}, std::pair{200, 203}}) {
+        TestPicture flat(11, 11);
+        flat.Flat(uint8_t(level));
+        EXPECT_EQ(Masked(flat, Unsharp(12, 30, 0)).At(5, 5, 0), want) << level;
+    }
+}
+
+TEST(UnsharpMask, NothingForEmptyOrNegativeSizes) {
+    TestPicture pic(4, 4);
+    pic.Flat(100);
+    const std::vector<uint8_t> before = pic.bytes;
+    ApplyUnsharpMask(Unsharp(12, 10, 0), 4, -4, pic.Data());
+    ApplyUnsharpMask(Unsharp(12, 10, 0), 0, 4, pic.Data());
+    ApplyUnsharpMask(Unsharp(12, 10, 0), -4, 4, pic.Data());
+    EXPECT_EQ(pic.bytes, before);
+}
+
+// A blurred copy that cannot be had leaves the picture as it was, untouched.
+TEST(UnsharpMask, UnobtainableCopyLeavesThePictureAlone) {
+    std::vector<uint8_t> tiny(16, 42);
+    ApplyUnsharpMask(Unsharp(12, 10, 0), INT32_MAX, INT32_MAX, tiny.data());
+    EXPECT_EQ(tiny, std::vector<uint8_t>(16, 42));
+}
+
+// Radii the plain double path serves, with windows far larger than the
+// picture, and settings whose double values do not fit an integer.
+TEST(UnsharpMask, ExtremeRadiiCompleteAndKeepTheFiller) {
+    std::mt19937 rng(5);
+    TestPicture pic(7, 5);
+    pic.Natural(rng);
+    for (int radius : {32767, 20000, -32768, -5}) {
+        const TestPicture a = Masked(pic, Unsharp(12, radius, 0));
+        const TestPicture b = Masked(pic, Unsharp(12, radius, 0));
+        EXPECT_EQ(a.bytes, b.bytes);
+    }
+    // D is 0 at radius -5: q is infinite, every blurred value converts as
+    // INT32_MIN, whose low byte is 0.
+    TestPicture grey(3, 3);
+    grey.Flat(100);
+    TestPicture out = Masked(grey, Unsharp(0, -5, 0));
+    EXPECT_EQ(out.At(1, 1, 0), 125);
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+uint16_t X87ControlWord() {
+    uint16_t cw;
+    __asm__ __volatile__("fnstcw %0" : "=m"(cw));
+    return cw;
+}
+
+void SetX87Precision24() {
+#if defined(_WIN32) && defined(__i386__)
+    _controlfp(_PC_24, _MCW_PC);
+#else
+    uint16_t cw = X87ControlWord();
+    cw = uint16_t(cw & ~0x0300);  // precision control 00: 24 bits
+    __asm__ __volatile__("fldcw %0" : : "m"(cw));
+#endif
+}
+#endif
+
+struct FpState {
+    int rounding;
+    unsigned mxcsr = 0;
+    uint16_t x87 = 0;
+    bool operator==(const FpState&) const = default;
+};
+
+FpState CurrentFpState() {
+    FpState s{std::fegetround()};
+#if defined(__i386__) || defined(__x86_64__)
+    s.mxcsr = _mm_getcsr();
+    s.x87 = X87ControlWord();
+#endif
+    return s;
+}
+
+// A host may leave the x87 unit at 24-bit precision (as Direct3D does) and
+// any rounding mode: the preview must come out the same.
+TEST(UnsharpMaskFloatingPoint, BytesDoNotDependOnTheCallersState) {
+    std::mt19937 rng(6);
+    std::vector<std::pair<TestPicture, ColorSettings>> cases;
+    for (int radius : {1, 7, 15, 25, 30}) {
+        TestPicture levels(64, 12);  // flat runs of many levels
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 64; ++x)
+                for (int c = 0; c < 3; ++c) levels.At(x, y, c) = uint8_t((x / 8) * 31 + c * 80 + y / 6);
+        cases.emplace_back(levels, Unsharp(12, radius, 0));
+        TestPicture natural(40, 30);
+        natural.Natural(rng);
+        cases.emplace_back(natural, Unsharp(5, radius, 2));
+    }
+    std::vector<std::vector<uint8_t>> expected;
+    for (auto& [pic, s] : cases) {
+        TestPicture copy = pic;
+        oracle::ApplyUnsharpMask(s, copy.width, copy.height, copy.Data());
+        expected.push_back(copy.bytes);
+    }
+
+    std::fenv_t original;
+    ASSERT_EQ(std::fegetenv(&original), 0);
+#if defined(__i386__) || defined(__x86_64__)
+    SetX87Precision24();
+    ASSERT_EQ(X87ControlWord() & 0x0300, 0);
+#endif
+    ASSERT_EQ(std::fesetround(FE_TOWARDZERO), 0);
+    const FpState callers = CurrentFpState();
+
+    // The state matters: the reference run in it gives other bytes.
+    bool differs = false;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        TestPicture copy = cases[i].first;
+        oracle::ApplyUnsharpMask(cases[i].second, copy.width, copy.height, copy.Data());
+        differs = differs || copy.bytes != expected[i];
+    }
+    std::vector<std::vector<uint8_t>> got;
+    for (auto& [pic, s] : cases) {
+        TestPicture copy = pic;
+        ApplyUnsharpMask(s, copy.width, copy.height, copy.Data());
+        got.push_back(copy.bytes);
+    }
+    const FpState after = CurrentFpState();
+    std::fesetenv(&original);
+
+    EXPECT_TRUE(differs);
+    EXPECT_TRUE(after == callers) << after.rounding << " " << after.mxcsr << " " << after.x87;
+    for (size_t i = 0; i < cases.size(); ++i)
+        EXPECT_TRUE(got[i] == expected[i]) << "case " << i << " radius " << cases[i].second.unsharpRadius;
+}
+
+// Settings out of range divide by zero; that must not raise a trap the host
+// has enabled, nor leave exception flags behind.
+TEST(UnsharpMaskFloatingPoint, NoTrapsAndNoFlagsLeftBehind) {
+    std::fenv_t original;
+    ASSERT_EQ(std::fegetenv(&original), 0);
+    std::feclearexcept(FE_ALL_EXCEPT);
+#if defined(__GLIBC__) && (defined(__i386__) || defined(__x86_64__))
+    feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW);
+#endif
+    TestPicture pic(6, 4);
+    pic.Flat(90);
+    pic.At(2, 2, 1) = 10;
+    ApplyUnsharpMask(Unsharp(12, -5, 0), pic.width, pic.height, pic.Data());
+    ApplyUnsharpMask(Unsharp(32767, 15, -32768), pic.width, pic.height, pic.Data());
+    const int flags = std::fetestexcept(FE_ALL_EXCEPT);
+    std::fesetenv(&original);
+    EXPECT_EQ(flags, 0);
+}
+
+}  // namespace
+}  // namespace qz410
