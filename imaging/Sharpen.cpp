@@ -19,12 +19,61 @@ namespace {
 // wider, and must still be corrected whole.
 constexpr int32_t kMaxToneRun = 32767;
 
-void ToneRow(uint8_t* row, int32_t width, const ToneTables& tables) noexcept {
-    for (int32_t left = width; left > 0; left -= kMaxToneRun, row += 3 * static_cast<ptrdiff_t>(kMaxToneRun)) {
-        const int32_t run = left < kMaxToneRun ? left : kMaxToneRun;
-        ApplyToneTables(row, static_cast<int16_t>(run), tables);
+// The tone tables as SharpenImage applies them to every row: the same
+// look-ups as ApplyToneTables, with the saturation offsets decoded once and
+// the clamp folded into channel tables that take any index a channel value
+// plus an offset can reach. Offsets beyond +-255 (saturation far outside its
+// slider) do not fit, and those rows go through ApplyToneTables itself.
+class ToneMapper {
+public:
+    explicit ToneMapper(const ToneTables& tables) noexcept : tables_(tables) {
+        folded_ = true;
+        for (int d = -255; d <= 255; ++d) {
+            offsets_[d + 255] = tables.SaturationOffset(d);
+            if (offsets_[d + 255] < -255 || offsets_[d + 255] > 255) folded_ = false;
+        }
+        for (int c = 0; c < 3; ++c) {
+            const uint8_t* table = tables.bytes + 256 * c;
+            for (int i = 0; i < kFoldedSize; ++i) {
+                const int index = i - 255;
+                folded_tables_[c][i] = table[index < 0 ? 0 : (index > 255 ? 255 : index)];
+            }
+        }
     }
-}
+
+    void Row(uint8_t* row, int32_t width) const noexcept {
+        if (!folded_) {
+            for (int32_t left = width; left > 0;
+                 left -= kMaxToneRun, row += 3 * static_cast<ptrdiff_t>(kMaxToneRun)) {
+                const int32_t run = left < kMaxToneRun ? left : kMaxToneRun;
+                ApplyToneTables(row, static_cast<int16_t>(run), tables_);
+            }
+            return;
+        }
+        const int16_t* offset = offsets_ + 255;
+        const uint8_t* blue = folded_tables_[0] + 255;
+        const uint8_t* green = folded_tables_[1] + 255;
+        const uint8_t* red = folded_tables_[2] + 255;
+        for (int32_t x = 0; x < width; ++x, row += 3) {
+            const int b0 = row[0];
+            const int g0 = row[1];
+            const int r0 = row[2];
+            const int blueIndex = b0 + offset[b0 - ((g0 + r0) >> 1)];
+            const int greenIndex = g0 + offset[g0 - ((r0 + b0) >> 1)];
+            const int redIndex = r0 + offset[r0 - ((b0 + g0) >> 1)];
+            row[0] = blue[blueIndex];
+            row[1] = green[greenIndex];
+            row[2] = red[redIndex];
+        }
+    }
+
+private:
+    static constexpr int kFoldedSize = 256 + 2 * 255;
+    const ToneTables& tables_;
+    bool folded_;
+    int16_t offsets_[511];
+    uint8_t folded_tables_[3][kFoldedSize];
+};
 
 // One inner row: (A*c - B*(sum of the 8 neighbours)) >> s, clamped. The
 // neighbour sum is taken as the 3 x 3 total less the centre, from column sums,
@@ -54,9 +103,10 @@ void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t strid
     const ptrdiff_t rowStep = stride;
     auto rowAt = [picture, rowStep](int32_t r) noexcept { return picture + r * rowStep; };
     kernel &= 7;
+    const ToneMapper tone(tables);
 
     if (kernel == 0 || width <= 2 || height <= 2) {
-        for (int32_t r = 0; r < height; ++r) ToneRow(rowAt(r), width, tables);
+        for (int32_t r = 0; r < height; ++r) tone.Row(rowAt(r), width);
         return;
     }
 
@@ -69,10 +119,10 @@ void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t strid
     uint8_t* results[2] = {scratch.get(), scratch.get() + n};
 
     const SharpenKernel& k = SharpenKernels[kernel];
-    ToneRow(rowAt(0), width, tables);
-    ToneRow(rowAt(1), width, tables);
+    tone.Row(rowAt(0), width);
+    tone.Row(rowAt(1), width);
     for (int32_t i = 0; i + 2 < height; ++i) {
-        ToneRow(rowAt(i + 2), width, tables);
+        tone.Row(rowAt(i + 2), width);
         FilterRow(rowAt(i), rowAt(i + 1), rowAt(i + 2), n, k.centreWeight, k.neighbourWeight,
                   k.shift, columns.get(), results[i & 1]);
         // Row i has served as a neighbour for the last time: only now may its

@@ -48,6 +48,19 @@ inline int32_t TruncateToInt(double x) noexcept {
     return INT32_MIN;
 }
 
+// The sharpen step for one channel. Branch-free so that it vectorises;
+// clamping before the truncation gives the same byte as after it and keeps
+// the conversion defined: g * d + value is finite for every 16-bit amount.
+inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t threshold) noexcept {
+    const int32_t difference = value - blurred;
+    double x = g * difference + value;
+    x = x < 0.0 ? 0.0 : x;
+    x = x > 255.0 ? 255.0 : x;
+    const auto sharpened = static_cast<uint8_t>(static_cast<int32_t>(x));
+    const bool beyond = difference < -threshold || difference > threshold;
+    return beyond ? sharpened : static_cast<uint8_t>(value);
+}
+
 // The bytes must not depend on whatever rounding mode or exception masks the
 // host process left behind: round to nearest with all exceptions masked
 // (settings out of range can divide by zero), and the caller's environment,
@@ -353,21 +366,25 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     }
     if (!done) BlurPlain(pic, window, blurred.get());
 
-    // Branch-free so that it vectorises. Clamping before the truncation gives
-    // the same byte as after it, and keeps the conversion defined: g * d +
-    // value is finite for every 16-bit amount.
     const uint8_t* b = blurred.get();
-    for (int32_t y = 0; y < height; ++y, b += rowLength) {
-        uint8_t* row = picture + y * stride;
-        for (size_t e = 0; e < rowLength; ++e) {
-            const int32_t value = row[e];
-            const int32_t difference = value - b[e];
-            double x = g * difference + value;
-            x = x < 0.0 ? 0.0 : x;
-            x = x > 255.0 ? 255.0 : x;
-            const auto sharpened = static_cast<uint8_t>(static_cast<int32_t>(x));
-            const bool beyond = difference < -threshold || difference > threshold;
-            row[e] = beyond ? sharpened : static_cast<uint8_t>(value);
+    const uint64_t elements = rowBytes * static_cast<uint64_t>(height);
+    // With more elements than (value, blurred) pairs, the pass is cheaper as
+    // a look-up in a table of every pair, computed by the same expression.
+    std::unique_ptr<uint8_t[]> pairs;
+    if (elements >= 65536) pairs = TryAllocate<uint8_t>(65536);
+    if (pairs) {
+        uint8_t* table = pairs.get();
+        for (int32_t value = 0; value < 256; ++value)
+            for (int32_t blur = 0; blur < 256; ++blur)
+                table[value * 256 + blur] = SharpenedValue(value, blur, g, threshold);
+        for (int32_t y = 0; y < height; ++y, b += rowLength) {
+            uint8_t* row = picture + y * stride;
+            for (size_t e = 0; e < rowLength; ++e) row[e] = table[row[e] * 256 + b[e]];
+        }
+    } else {
+        for (int32_t y = 0; y < height; ++y, b += rowLength) {
+            uint8_t* row = picture + y * stride;
+            for (size_t e = 0; e < rowLength; ++e) row[e] = SharpenedValue(row[e], b[e], g, threshold);
         }
     }
 }
