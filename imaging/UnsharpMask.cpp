@@ -33,6 +33,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "imaging/Sharpen.h"
 
 namespace qz410 {
@@ -63,19 +67,31 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
 
 // The bytes must not depend on whatever rounding mode or exception masks the
 // host process left behind: round to nearest with all exceptions masked
-// (settings out of range can divide by zero), and the caller's environment,
-// flags included, restored on every way out.
+// (settings out of range divide by zero), and the caller's environment,
+// flags included, restored on every way out. The doubles are computed with
+// SSE2, whose control register is saved and set directly as well: the
+// MinGW-w64 runtime's fesetenv restores the x87 unit only.
 class FloatingPointGuard {
 public:
     FloatingPointGuard() noexcept {
+#if defined(__i386__) || defined(__x86_64__)
+        sseControl_ = _mm_getcsr();
+#endif
         saved_ = std::fegetenv(&environment_) == 0;
         if (!saved_) return;
         std::fenv_t held;
         ready_ = std::feholdexcept(&held) == 0 && std::fesetround(FE_TONEAREST) == 0 &&
                  std::fegetround() == FE_TONEAREST;
+#if defined(__i386__) || defined(__x86_64__)
+        _mm_setcsr(kSseDefault);
+#endif
     }
     ~FloatingPointGuard() {
-        if (saved_) std::fesetenv(&environment_);
+        if (!saved_) return;
+        std::fesetenv(&environment_);
+#if defined(__i386__) || defined(__x86_64__)
+        _mm_setcsr(sseControl_);
+#endif
     }
     FloatingPointGuard(const FloatingPointGuard&) = delete;
     FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
@@ -83,6 +99,11 @@ public:
     bool Ready() const noexcept { return saved_ && ready_; }
 
 private:
+#if defined(__i386__) || defined(__x86_64__)
+    // All exceptions masked, round to nearest, no flushing of denormals.
+    static constexpr unsigned kSseDefault = 0x1F80;
+    unsigned sseControl_ = kSseDefault;
+#endif
     std::fenv_t environment_;
     bool saved_ = false;
     bool ready_ = false;

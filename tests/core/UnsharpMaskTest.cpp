@@ -139,15 +139,36 @@ void SetX87Precision24() {
 }
 #endif
 
+// fesetenv of the MinGW-w64 runtime leaves the SSE control register alone,
+// so the tests put it back themselves.
+struct SavedFpEnvironment {
+    SavedFpEnvironment() {
+        ok = std::fegetenv(&environment) == 0;
+#if defined(__i386__) || defined(__x86_64__)
+        sse = _mm_getcsr();
+#endif
+    }
+    ~SavedFpEnvironment() {
+        std::fesetenv(&environment);
+#if defined(__i386__) || defined(__x86_64__)
+        _mm_setcsr(sse);
+#endif
+    }
+    std::fenv_t environment;
+    unsigned sse = 0;
+    bool ok;
+};
+
 struct FpState {
-    int rounding;
+    int rounding = 0;
     unsigned mxcsr = 0;
     uint16_t x87 = 0;
     bool operator==(const FpState&) const = default;
 };
 
 FpState CurrentFpState() {
-    FpState s{std::fegetround()};
+    FpState s;
+    s.rounding = std::fegetround();
 #if defined(__i386__) || defined(__x86_64__)
     s.mxcsr = _mm_getcsr();
     s.x87 = X87ControlWord();
@@ -180,30 +201,32 @@ TEST(UnsharpMaskFloatingPoint, BytesDoNotDependOnTheCallersState) {
         expected.push_back(copy.bytes);
     }
 
-    std::fenv_t original;
-    ASSERT_EQ(std::fegetenv(&original), 0);
-#if defined(__i386__) || defined(__x86_64__)
-    SetX87Precision24();
-    ASSERT_EQ(X87ControlWord() & 0x0300, 0);
-#endif
-    ASSERT_EQ(std::fesetround(FE_TOWARDZERO), 0);
-    const FpState callers = CurrentFpState();
-
-    // The state matters: the reference run in it gives other bytes.
-    bool differs = false;
-    for (size_t i = 0; i < cases.size(); ++i) {
-        TestPicture copy = cases[i].first;
-        oracle::ApplyUnsharpMask(cases[i].second, copy.width, copy.height, copy.Data());
-        differs = differs || copy.bytes != expected[i];
-    }
     std::vector<std::vector<uint8_t>> got;
-    for (auto& [pic, s] : cases) {
-        TestPicture copy = pic;
-        ApplyUnsharpMask(s, copy.width, copy.height, copy.Data());
-        got.push_back(copy.bytes);
+    FpState callers, after;
+    bool differs = false;
+    {
+        SavedFpEnvironment original;
+        ASSERT_TRUE(original.ok);
+#if defined(__i386__) || defined(__x86_64__)
+        SetX87Precision24();
+        ASSERT_EQ(X87ControlWord() & 0x0300, 0);
+#endif
+        ASSERT_EQ(std::fesetround(FE_TOWARDZERO), 0);
+        callers = CurrentFpState();
+
+        // The state matters: the reference run in it gives other bytes.
+        for (size_t i = 0; i < cases.size(); ++i) {
+            TestPicture copy = cases[i].first;
+            oracle::ApplyUnsharpMask(cases[i].second, copy.width, copy.height, copy.Data());
+            differs = differs || copy.bytes != expected[i];
+        }
+        for (auto& [pic, s] : cases) {
+            TestPicture copy = pic;
+            ApplyUnsharpMask(s, copy.width, copy.height, copy.Data());
+            got.push_back(copy.bytes);
+        }
+        after = CurrentFpState();
     }
-    const FpState after = CurrentFpState();
-    std::fesetenv(&original);
 
     EXPECT_TRUE(differs);
     EXPECT_TRUE(after == callers) << after.rounding << " " << after.mxcsr << " " << after.x87;
@@ -214,8 +237,8 @@ TEST(UnsharpMaskFloatingPoint, BytesDoNotDependOnTheCallersState) {
 // Settings out of range divide by zero; that must not raise a trap the host
 // has enabled, nor leave exception flags behind.
 TEST(UnsharpMaskFloatingPoint, NoTrapsAndNoFlagsLeftBehind) {
-    std::fenv_t original;
-    ASSERT_EQ(std::fegetenv(&original), 0);
+    SavedFpEnvironment original;
+    ASSERT_TRUE(original.ok);
     std::feclearexcept(FE_ALL_EXCEPT);
 #if defined(__GLIBC__) && (defined(__i386__) || defined(__x86_64__))
     feenableexcept(FE_DIVBYZERO | FE_INVALID | FE_OVERFLOW);
@@ -225,9 +248,7 @@ TEST(UnsharpMaskFloatingPoint, NoTrapsAndNoFlagsLeftBehind) {
     pic.At(2, 2, 1) = 10;
     ApplyUnsharpMask(Unsharp(12, -5, 0), pic.width, pic.height, pic.Data());
     ApplyUnsharpMask(Unsharp(32767, 15, -32768), pic.width, pic.height, pic.Data());
-    const int flags = std::fetestexcept(FE_ALL_EXCEPT);
-    std::fesetenv(&original);
-    EXPECT_EQ(flags, 0);
+    EXPECT_EQ(std::fetestexcept(FE_ALL_EXCEPT), 0);
 }
 
 }  // namespace
