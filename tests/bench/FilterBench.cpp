@@ -83,7 +83,8 @@ void FullPass(benchmark::State& state) {
 // args: width, height, radius, flat picture
 BENCHMARK(FullPass<false>)->Name("product/pass")
     ->Args({192, 192, 30, 0})->Args({4000, 192, 30, 0})
-    ->Args({192, 192, 1, 0})->Args({192, 192, 10, 0})->Args({192, 192, 20, 0})
+    ->Args({192, 192, 1, 0})->Args({192, 192, 10, 0})->Args({192, 192, 15, 0})
+    ->Args({192, 192, 20, 0})->Args({192, 192, 25, 0})
     ->Args({192, 192, 30, 1})->Args({4000, 192, 30, 1})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(FullPass<true>)->Name("oracle/pass")
