@@ -1,0 +1,36 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails unless the DLL exports exactly DllGetClassObject and DllCanUnloadNow
+# by their plain names and imports from system DLLs only.
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+# The export names are the indented "[n] name" lines right under this title.
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([ \t]+\\[ *[0-9]+\\] [^\n]+\n)*" table "${dump}")
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
+set(exports)
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE "\\[ *[0-9]+\\] " "" name "${entry}")
+  list(APPEND exports "${name}")
+endforeach()
+list(SORT exports)
+if(NOT exports STREQUAL "DllCanUnloadNow;DllGetClassObject")
+  message(FATAL_ERROR "unexpected exports: '${exports}'")
+endif()
+
+set(system_dlls advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
+    ole32.dll shell32.dll user32.dll winspool.drv)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no import table found")
+endif()
+foreach(line IN LISTS imports)
+  string(REPLACE "DLL Name: " "" name "${line}")
+  string(TOLOWER "${name}" name)
+  if(NOT name IN_LIST system_dlls)
+    message(FATAL_ERROR "imports from a non-system DLL: ${name}")
+  endif()
+  message(STATUS "imports ${name}")
+endforeach()
+message(STATUS "exports ${exports}")
