@@ -16,6 +16,15 @@ else()
   find_package(benchmark QUIET)
 endif()
 
+# Test names carry the tree's name, so that one CTest run over all trees
+# (tools/test.sh) tells which build failed.
+set(QZ410_TREE "" CACHE STRING "Name of this build tree, prefixed to its test names")
+if(QZ410_TREE)
+  set(QZ410_TEST_PREFIX "${QZ410_TREE}.")
+else()
+  set(QZ410_TEST_PREFIX "")
+endif()
+
 # qz410_add_test(<name> SOURCES ... [LIBS ...] [ARGS ...])
 # One executable, registered as one CTest test: every Wine start costs
 # seconds, so each program holds many cases.
@@ -26,5 +35,5 @@ function(qz410_add_test name)
   if(WIN32)
     target_link_options(${name} PRIVATE -static)
   endif()
-  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+  add_test(NAME ${QZ410_TEST_PREFIX}${name} COMMAND ${name} ${T_ARGS})
 endfunction()

@@ -1,0 +1,153 @@
+// qz410host: loads a QZ410UI.DLL the way the driver's core UI module does and
+// prints what the plug-in answers. A quick check of a build on a machine
+// without the printer: qz410host [path\to\QZ410UI.DLL]
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "plugin/HostContract.h"
+#include "plugin/UniqueResource.h"
+#include "settings/PrivateDevMode.h"
+
+namespace {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+using CanUnloadNowFn = HRESULT(STDAPICALLTYPE*)();
+
+// The host's own driver UI interface; the plug-in only queries and releases it.
+class HostDriverUi final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintOemDriverUI)) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+    volatile LONG refs = 1;
+};
+
+template <typename T>
+T* Export(HMODULE module, const char* name) {
+    return reinterpret_cast<T*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+void PrintVersionResource(const wchar_t* path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0) {
+        std::printf("version resource: none (error %lu)\n", GetLastError());
+        return;
+    }
+    std::vector<unsigned char> data(size);
+    if (!GetFileVersionInfoW(path, 0, size, data.data())) return;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr) {
+        std::printf("file version: %u.%u.%u.%u\n", unsigned{HIWORD(fixed->dwFileVersionMS)}, unsigned{LOWORD(fixed->dwFileVersionMS)},
+                    unsigned{HIWORD(fixed->dwFileVersionLS)}, unsigned{LOWORD(fixed->dwFileVersionLS)});
+    }
+    for (const wchar_t* name : {L"ProductVersion", L"FileDescription", L"ProductName", L"CompanyName",
+                                L"OriginalFilename"}) {
+        wchar_t query[80];
+        swprintf(query, 80, L"\\StringFileInfo\\040904B0\\%ls", name);
+        wchar_t* value = nullptr;
+        if (VerQueryValueW(data.data(), query, reinterpret_cast<void**>(&value), &length) && value != nullptr) {
+            std::printf("%ls: %ls\n", name, value);
+        }
+    }
+}
+
+int Run(const wchar_t* path) {
+    qz410::UniqueModule module(LoadLibraryW(path));
+    if (!module) {
+        std::printf("cannot load %ls (error %lu)\n", path, GetLastError());
+        return 1;
+    }
+    wchar_t fullPath[MAX_PATH] = {};
+    GetModuleFileNameW(module.Get(), fullPath, MAX_PATH);
+    std::printf("loaded %ls\n", fullPath);
+    PrintVersionResource(fullPath);
+
+    auto* getClassObject = Export<std::remove_pointer_t<GetClassObjectFn>>(module.Get(), "DllGetClassObject");
+    auto* canUnloadNow = Export<std::remove_pointer_t<CanUnloadNowFn>>(module.Get(), "DllCanUnloadNow");
+    if (getClassObject == nullptr || canUnloadNow == nullptr) {
+        std::printf("the plug-in's entry points are missing\n");
+        return 1;
+    }
+
+    IClassFactory* factory = nullptr;
+    HRESULT hr = getClassObject(CLSID_QZ410UI, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    std::printf("DllGetClassObject: 0x%08lX\n", static_cast<unsigned long>(hr));
+    if (FAILED(hr)) return 1;
+    IPrintOemUI* plugin = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IPrintOemUI, reinterpret_cast<void**>(&plugin));
+    factory->Release();
+    std::printf("CreateInstance(IPrintOemUI): 0x%08lX\n", static_cast<unsigned long>(hr));
+    if (FAILED(hr)) return 1;
+
+    HostDriverUi driverUi;
+    hr = plugin->PublishDriverInterface(&driverUi);
+    std::printf("PublishDriverInterface: 0x%08lX (host interface now has %ld references)\n",
+                static_cast<unsigned long>(hr), driverUi.refs);
+
+    DWORD value = 0, needed = 0;
+    hr = plugin->GetInfo(OEMGI_GETSIGNATURE, &value, sizeof value, &needed);
+    std::printf("GetInfo(signature): 0x%08lX, %.4s (0x%08lX)\n", static_cast<unsigned long>(hr),
+                reinterpret_cast<const char*>(&value), value);
+    hr = plugin->GetInfo(OEMGI_GETVERSION, &value, sizeof value, &needed);
+    std::printf("GetInfo(version): 0x%08lX, %lu\n", static_cast<unsigned long>(hr), value);
+
+    OEMDMPARAM param{};
+    param.cbSize = sizeof param;
+    hr = plugin->DevMode(OEMDM_SIZE, &param);
+    std::printf("DevMode(size): 0x%08lX, %lu bytes\n", static_cast<unsigned long>(hr), param.cbBufSize);
+
+    // The host allocates the private block zero-filled, with the size asked.
+    std::vector<unsigned char> block(param.cbBufSize < sizeof(qz410::PrivateDevMode) ? sizeof(qz410::PrivateDevMode)
+                                                                                     : param.cbBufSize);
+    DEVMODEW publicDm{};
+    publicDm.dmSize = sizeof publicDm;
+    wcscpy(publicDm.dmDeviceName, L"QZ410");
+    publicDm.dmOrientation = DMORIENT_PORTRAIT;
+    publicDm.dmPaperSize = DMPAPER_USER;
+    param.pPublicDMIn = &publicDm;
+    param.pOEMDMOut = block.data();
+    hr = plugin->DevMode(OEMDM_DEFAULT, &param);
+    qz410::PrivateDevMode dm;
+    std::memcpy(&dm, block.data(), sizeof dm);
+    const qz410::ColorSettings& s = dm.settings;
+    std::printf("DevMode(defaults): 0x%08lX\n", static_cast<unsigned long>(hr));
+    std::printf("  header: size %lu, signature %.4s, version %lu\n", static_cast<unsigned long>(dm.header.dwSize),
+                reinterpret_cast<const char*>(&dm.header.dwSignature),
+                static_cast<unsigned long>(dm.header.dwVersion));
+    std::printf("  brightness %d contrast %d saturation %d cyan-red %d magenta-green %d yellow-blue %d\n",
+                s.brightness, s.contrast, s.saturation, s.cyanRed, s.magentaGreen, s.yellowBlue);
+    std::printf("  sharpness %u, unsharp mask %s: amount %d, radius %d, threshold %d\n", s.sharpness,
+                s.unsharpEnabled == 1 ? "on" : "off", s.unsharpAmount, s.unsharpRadius, s.unsharpThreshold);
+    std::printf("  smear control %u, preview picture %s\n", dm.smearControl,
+                dm.previewImagePath[0] == 0 ? "built-in" : "chosen");
+    std::printf("  public device mode: orientation %d, paper size %d\n", publicDm.dmOrientation,
+                publicDm.dmPaperSize);
+
+    std::printf("Release: %lu\n", plugin->Release());
+    std::printf("host interface references after release: %ld\n", driverUi.refs);
+    hr = canUnloadNow();
+    std::printf("DllCanUnloadNow: %s\n", hr == S_OK ? "S_OK" : "S_FALSE");
+    return hr == S_OK ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 2 || (argc == 2 && (wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"/?") == 0))) {
+        std::printf("usage: qz410host [path\\to\\QZ410UI.DLL]\n");
+        return argc > 2 ? 2 : 0;
+    }
+    return Run(argc == 2 ? argv[1] : L"QZ410UI.DLL");
+}
