@@ -15,7 +15,7 @@
 namespace qz410 {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 using test::PatternByte;
 using test::Stride;
@@ -137,7 +137,7 @@ std::unique_ptr<Loaded> Load(const std::vector<uint8_t>& file, bool seeks = true
     return loaded;
 }
 
-PictureProblem ProblemOf(const BmpSpec& spec) { return Load(MakeBmp(spec))->picture.problem; }
+PictureProblem ProblemOf(const BmpLayout& layout) { return Load(MakeBmp(layout))->picture.problem; }
 
 // Compares the working picture with the pattern: working pixel (x, y) must be
 // file pixel (x0 + x, y0 + y).

@@ -17,7 +17,7 @@ inline uint8_t PatternByte(int64_t x, int64_t y, int channel) {
 // tests that check they are carried along.
 inline constexpr uint8_t kRowFiller = 0xA5;
 
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 4;
     int32_t height = 4;
     uint16_t bitCount = 24;
@@ -45,40 +45,40 @@ void Put(std::vector<uint8_t>& bytes, size_t at, T value) {
 }
 
 // Rows in storage order: file row j holds PatternByte(x, j, c).
-inline std::vector<uint8_t> MakeBmp(const BmpSpec& spec) {
-    const int64_t rows = spec.height < 0 ? -int64_t{spec.height} : spec.height;
-    const int64_t stride = Stride(spec.width > 0 ? spec.width : 0);
+inline std::vector<uint8_t> MakeBmp(const BmpLayout& layout) {
+    const int64_t rows = layout.height < 0 ? -int64_t{layout.height} : layout.height;
+    const int64_t stride = Stride(layout.width > 0 ? layout.width : 0);
     const int64_t pixelBytes = stride * rows;
-    std::vector<uint8_t> bytes(14 + spec.infoSize + pixelBytes, 0);
-    bytes[0] = static_cast<uint8_t>(spec.type[0]);
-    bytes[1] = static_cast<uint8_t>(spec.type[1]);
-    const uint32_t offBits = spec.overrideBfOffBits ? spec.bfOffBits : 14 + spec.infoSize;
-    Put<uint32_t>(bytes, 2, spec.overrideBfSize ? spec.bfSize
-                                                : static_cast<uint32_t>(14 + spec.infoSize + pixelBytes +
-                                                                        spec.bfSizeExtra));
+    std::vector<uint8_t> bytes(14 + layout.infoSize + pixelBytes, 0);
+    bytes[0] = static_cast<uint8_t>(layout.type[0]);
+    bytes[1] = static_cast<uint8_t>(layout.type[1]);
+    const uint32_t offBits = layout.overrideBfOffBits ? layout.bfOffBits : 14 + layout.infoSize;
+    Put<uint32_t>(bytes, 2, layout.overrideBfSize ? layout.bfSize
+                                                : static_cast<uint32_t>(14 + layout.infoSize + pixelBytes +
+                                                                        layout.bfSizeExtra));
     Put<uint32_t>(bytes, 10, offBits);
-    if (spec.infoSize >= 40) {
-        Put<uint32_t>(bytes, 14, spec.biSize);
-        Put<int32_t>(bytes, 18, spec.width);
-        Put<int32_t>(bytes, 22, spec.height);
+    if (layout.infoSize >= 40) {
+        Put<uint32_t>(bytes, 14, layout.biSize);
+        Put<int32_t>(bytes, 18, layout.width);
+        Put<int32_t>(bytes, 22, layout.height);
         Put<uint16_t>(bytes, 26, 1);
-        Put<uint16_t>(bytes, 28, spec.bitCount);
-        Put<uint32_t>(bytes, 30, spec.compression);
+        Put<uint16_t>(bytes, 28, layout.bitCount);
+        Put<uint32_t>(bytes, 30, layout.compression);
         Put<uint32_t>(bytes, 34, static_cast<uint32_t>(pixelBytes));
-        Put<int32_t>(bytes, 38, spec.xPelsPerMeter);
-        Put<int32_t>(bytes, 42, spec.yPelsPerMeter);
-        for (uint32_t i = 40; i < spec.infoSize; ++i) bytes[14 + i] = static_cast<uint8_t>(i * 3);
+        Put<int32_t>(bytes, 38, layout.xPelsPerMeter);
+        Put<int32_t>(bytes, 42, layout.yPelsPerMeter);
+        for (uint32_t i = 40; i < layout.infoSize; ++i) bytes[14 + i] = static_cast<uint8_t>(i * 3);
     }
-    uint8_t* pixels = bytes.data() + 14 + spec.infoSize;
+    uint8_t* pixels = bytes.data() + 14 + layout.infoSize;
     for (int64_t y = 0; y < rows; ++y) {
         uint8_t* row = pixels + y * stride;
-        for (int64_t x = 0; x < spec.width; ++x) {
+        for (int64_t x = 0; x < layout.width; ++x) {
             for (int c = 0; c < 3; ++c) row[3 * x + c] = PatternByte(x, y, c);
         }
-        for (int64_t p = 3 * int64_t{spec.width}; p < stride; ++p) row[p] = kRowFiller;
+        for (int64_t p = 3 * int64_t{layout.width}; p < stride; ++p) row[p] = kRowFiller;
     }
-    if (spec.truncateTo >= 0 && spec.truncateTo < static_cast<int64_t>(bytes.size())) {
-        bytes.resize(static_cast<size_t>(spec.truncateTo));
+    if (layout.truncateTo >= 0 && layout.truncateTo < static_cast<int64_t>(bytes.size())) {
+        bytes.resize(static_cast<size_t>(layout.truncateTo));
     }
     return bytes;
 }

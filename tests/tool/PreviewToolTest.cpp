@@ -32,7 +32,7 @@ namespace qz410 {
 namespace {
 
 namespace fs = std::filesystem;
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 using test::PatternByte;
 using test::Stride;
@@ -126,11 +126,11 @@ ColorSettings Defaults() {
 // The working picture the preview must get from a pattern file: a window of
 // file pixels at (x0, y0), row filler as in the file for whole pictures and
 // the last two announced bytes zero.
-std::vector<uint8_t> ExpectedPicture(const BmpSpec& spec, int64_t x0, int64_t y0, int32_t w, int64_t rows,
+std::vector<uint8_t> ExpectedPicture(const BmpLayout& layout, int64_t x0, int64_t y0, int32_t w, int64_t rows,
                                      bool whole) {
     if (whole) {
-        std::vector<uint8_t> file = MakeBmp(spec);
-        std::vector<uint8_t> pixels(file.begin() + 14 + spec.infoSize, file.end());
+        std::vector<uint8_t> file = MakeBmp(layout);
+        std::vector<uint8_t> pixels(file.begin() + 14 + layout.infoSize, file.end());
         pixels[pixels.size() - 1] = 0;
         pixels[pixels.size() - 2] = 0;
         return pixels;
@@ -190,8 +190,8 @@ void ExpectBmp(const fs::path& path, int32_t w, int32_t h, const std::vector<uin
 }
 
 TEST_F(PreviewToolTest, WholePictureWithOptions) {
-    const BmpSpec spec{.width = 100, .height = 60};
-    WriteBytes(In("whole.bmp"), MakeBmp(spec));
+    const BmpLayout layout{.width = 100, .height = 60};
+    WriteBytes(In("whole.bmp"), MakeBmp(layout));
     const RunResult r = Run({Arg(In("whole.bmp")), Arg(In("whole-out.bmp")), u8"--brightness", u8"3",
                              u8"--contrast=-4", u8"--saturation", u8"+5", u8"--cyan-red", u8"2",
                              u8"--magenta-green", u8"-1", u8"--yellow-blue", u8"10", u8"--sharpness", u8"5",
@@ -210,15 +210,15 @@ TEST_F(PreviewToolTest, WholePictureWithOptions) {
     s.unsharpAmount = 7;
     s.unsharpRadius = 15;
     s.unsharpThreshold = 2;
-    std::vector<uint8_t> expected = ExpectedPicture(spec, 0, 0, 100, 60, true);
+    std::vector<uint8_t> expected = ExpectedPicture(layout, 0, 0, 100, 60, true);
     ApplyChain(s, expected, 100, 60);
     ExpectBmp(In("whole-out.bmp"), 100, 60, expected);
     EXPECT_FALSE(fs::exists(In("whole-out.bmp.partial")));
 }
 
 TEST_F(PreviewToolTest, CentreCropWithSettingsFileAndOverride) {
-    const BmpSpec spec{.width = 501, .height = 400};
-    WriteBytes(In("large.bmp"), MakeBmp(spec));
+    const BmpLayout layout{.width = 501, .height = 400};
+    WriteBytes(In("large.bmp"), MakeBmp(layout));
     // The file's out-of-range values end at the sliders' ends; 2 is not "on".
     ColorSettings file{};
     file.brightness = 50;
@@ -240,7 +240,7 @@ TEST_F(PreviewToolTest, CentreCropWithSettingsFileAndOverride) {
     {
         const RunResult r = Run({u8"--settings", Arg(In("clamp.col")), Arg(In("large.bmp")), Arg(In("crop1.bmp"))});
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        std::vector<uint8_t> expected = ExpectedPicture(spec, 154, 104, 192, 192, false);
+        std::vector<uint8_t> expected = ExpectedPicture(layout, 154, 104, 192, 192, false);
         ApplyChain(held, expected, 192, 192);
         ExpectBmp(In("crop1.bmp"), 192, 192, expected);
     }
@@ -253,21 +253,21 @@ TEST_F(PreviewToolTest, CentreCropWithSettingsFileAndOverride) {
         s.contrast = -10;
         s.unsharpEnabled = 1;
         s.unsharpRadius = 30;
-        std::vector<uint8_t> expected = ExpectedPicture(spec, 154, 104, 192, 192, false);
+        std::vector<uint8_t> expected = ExpectedPicture(layout, 154, 104, 192, 192, false);
         ApplyChain(s, expected, 192, 192);
         ExpectBmp(In("crop2.bmp"), 192, 192, expected);
     }
 }
 
 TEST_F(PreviewToolTest, DefaultsLeaveThePictureAsLoadedAndTopDownStaysTopDown) {
-    const BmpSpec square{.width = 192, .height = 192};
+    const BmpLayout square{.width = 192, .height = 192};
     WriteBytes(In("square.bmp"), MakeBmp(square));
     RunResult r = Run({Arg(In("square.bmp")), Arg(In("square-out.bmp"))});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ExpectBmp(In("square-out.bmp"), 192, 192, ExpectedPicture(square, 0, 0, 192, 192, true));
 
     // Top-down pictures pass through the corrections untouched.
-    const BmpSpec topDown{.width = 50, .height = -40};
+    const BmpLayout topDown{.width = 50, .height = -40};
     WriteBytes(In("topdown.bmp"), MakeBmp(topDown));
     r = Run({u8"--brightness", u8"10", u8"--sharpness", u8"7", Arg(In("topdown.bmp")), Arg(In("topdown-out.bmp"))});
     ASSERT_EQ(r.exitCode, 0) << r.err;
