@@ -15,17 +15,9 @@ namespace qz410 {
 namespace {
 
 using oracle::TestPicture;
+using oracle::Unsharp;
 
 constexpr uint8_t kSentinel = 0xA5;
-
-ColorSettings Unsharp(int amount, int radius, int threshold) {
-    ColorSettings s{};
-    s.unsharpEnabled = 1;
-    s.unsharpAmount = int16_t(amount);
-    s.unsharpRadius = int16_t(radius);
-    s.unsharpThreshold = int16_t(threshold);
-    return s;
-}
 
 ColorSettings RandomTone(std::mt19937& rng) {
     ColorSettings s{};

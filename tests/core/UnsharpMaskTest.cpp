@@ -23,15 +23,7 @@ namespace qz410 {
 namespace {
 
 using oracle::TestPicture;
-
-ColorSettings Unsharp(int amount, int radius, int threshold) {
-    ColorSettings s{};
-    s.unsharpEnabled = 1;
-    s.unsharpAmount = int16_t(amount);
-    s.unsharpRadius = int16_t(radius);
-    s.unsharpThreshold = int16_t(threshold);
-    return s;
-}
+using oracle::Unsharp;
 
 TestPicture Masked(TestPicture pic, const ColorSettings& s) {
     pic.FillPadding(0x77);

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "settings/ColorSettings.h"
+
 namespace qz410::oracle {
 
 struct TestPicture {
@@ -35,5 +37,15 @@ struct TestPicture {
     // Rectangles of random flat values, touching each other and the border.
     void Blocks(std::mt19937& rng, int count);
 };
+
+// The unsharp mask switched on with the given values, everything else 0.
+inline ColorSettings Unsharp(int amount, int radius, int threshold) {
+    ColorSettings s{};
+    s.unsharpEnabled = 1;
+    s.unsharpAmount = static_cast<int16_t>(amount);
+    s.unsharpRadius = static_cast<int16_t>(radius);
+    s.unsharpThreshold = static_cast<int16_t>(threshold);
+    return s;
+}
 
 }  // namespace qz410::oracle
