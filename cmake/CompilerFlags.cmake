@@ -13,8 +13,8 @@ endif()
 
 if(WIN32)
   add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0500 WINVER=0x0500)
-  # Everything we ship or run under Wine carries its own C++ runtime and
-  # threads library: it imports from system DLLs only.
+  # Everything we ship or run under Wine carries its own C++ runtime: it
+  # imports from system DLLs only.
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
 

@@ -11,6 +11,10 @@ if(CMAKE_CROSSCOMPILING)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  # The win32 thread model has no std::mutex; GoogleTest gets its one
+  # synchronisation helper on a Win32 event instead.
+  target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+  target_compile_options(gtest PUBLIC -include ${CMAKE_CURRENT_LIST_DIR}/GTestWin32Notification.h)
 else()
   find_package(GTest REQUIRED)
   find_package(benchmark QUIET)

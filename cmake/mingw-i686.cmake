@@ -1,10 +1,10 @@
 # Cross build of QZ410UI.DLL and its Windows tests with MinGW-w64 (i686).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-# The posix thread model gives the tests std::mutex; everything links
-# statically, so no winpthread DLL is needed beside the plug-in.
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+# The win32 thread model: no winpthread, whose code would import functions
+# that Windows 2000 and XP do not have (GetTickCount64).
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -33,4 +33,17 @@ foreach(line IN LISTS imports)
   endif()
   message(STATUS "imports ${name}")
 endforeach()
+
+# Functions that toolchain runtimes like to pull in but that Windows 2000 or
+# XP lack: the loader would refuse the whole DLL on the target systems.
+set(newer_functions GetTickCount64 AddVectoredExceptionHandler RemoveVectoredExceptionHandler
+    InitializeSRWLock AcquireSRWLockExclusive AcquireSRWLockShared InitializeConditionVariable
+    SleepConditionVariableCS SleepConditionVariableSRW WakeConditionVariable WakeAllConditionVariable
+    InitOnceExecuteOnce InitOnceBeginInitialize GetSystemTimePreciseAsFileTime FlsAlloc CreateEventExW
+    CreateSemaphoreExW SetThreadDescription GetCurrentProcessorNumber)
+foreach(function IN LISTS newer_functions)
+  if(dump MATCHES "[ \t]${function}\n")
+    message(FATAL_ERROR "imports ${function}, which Windows 2000/XP do not have")
+  endif()
+endforeach()
 message(STATUS "exports ${exports}")
