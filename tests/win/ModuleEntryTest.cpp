@@ -105,5 +105,52 @@ TEST_F(ModuleEntry, ObjectsOutliveTheirFactory) {
     EXPECT_EQ(plugin->Release(), 0u);
 }
 
+struct Hammered {
+    IClassFactory* factory;
+    IPrintOemUI* plugin;
+};
+
+DWORD WINAPI Hammer(void* p) {
+    auto* w = static_cast<Hammered*>(p);
+    for (int i = 0; i < 20000; ++i) {
+        w->plugin->AddRef();
+        w->factory->AddRef();
+        w->factory->LockServer(TRUE);
+    }
+    for (int i = 0; i < 20000; ++i) {
+        w->plugin->Release();
+        w->factory->Release();
+        w->factory->LockServer(FALSE);
+    }
+    return 0;
+}
+
+// The host calls from several threads; counts that were not changed
+// atomically would drift here.
+TEST_F(ModuleEntry, CountsStayExactUnderConcurrentCalls) {
+    IClassFactory* factory = GetFactory();
+    ASSERT_NE(factory, nullptr);
+    IPrintOemUI* plugin = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPrintOemUI, reinterpret_cast<void**>(&plugin)), S_OK);
+
+    Hammered work{factory, plugin};
+    HANDLE threads[4];
+    for (HANDLE& t : threads) {
+        t = CreateThread(nullptr, 0, Hammer, &work, 0, nullptr);
+        ASSERT_NE(t, nullptr);
+    }
+    WaitForMultipleObjects(4, threads, TRUE, INFINITE);
+    for (HANDLE t : threads) CloseHandle(t);
+
+    EXPECT_EQ(plugin->AddRef(), 2u);
+    EXPECT_EQ(plugin->Release(), 1u);
+    EXPECT_EQ(factory->AddRef(), 2u);
+    EXPECT_EQ(factory->Release(), 1u);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);  // the object still lives, no lock is left
+    EXPECT_EQ(plugin->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    factory->Release();
+}
+
 }  // namespace
 }  // namespace qz410test
