@@ -13,8 +13,7 @@
 #include <system_error>
 
 #include "imaging/PictureLoader.h"
-#include "imaging/Sharpen.h"
-#include "imaging/ToneTables.h"
+#include "imaging/PreviewCorrection.h"
 #include "settings/ColorSettings.h"
 #include "settings/ColorSettingsFile.h"
 
@@ -302,11 +301,7 @@ void Run(const Invocation& inv) {
                       " (the preview would show its built-in picture instead)"};
     }
 
-    // The preview's own chain, in its order.
-    ToneTables tables;
-    BuildToneTables(settings, tables);
-    if (settings.unsharpEnabled == 1) ApplyUnsharpMask(settings, picture.width, picture.height, picture.pixels);
-    SharpenImage(picture.pixels, picture.width, picture.height, picture.stride, tables, settings.sharpness & 7u);
+    CorrectPreviewPicture(settings, picture.pixels, picture.width, picture.height, picture.stride);
 
     WriteAtomically(inv.files[1], EncodeBmp(picture));
 }
