@@ -15,12 +15,16 @@ namespace {
 
 using namespace qz410;
 
-constexpr int32_t kLargestSide = 64;
+constexpr int32_t kLargestSide = 64;  // of the usual pictures
 
-// Sides 1..64 mostly; a few sizes no picture has, which must change nothing.
+// Sides 1..64 mostly. A few larger ones: from about 148 x 148 on, the
+// mask's last step changes its method. And a few sizes no picture has,
+// which must change nothing.
 int32_t Side(uint8_t b) {
+    static constexpr int32_t kLarger[] = {65, 96, 128, 147, 148, 149, 150, 160};
     static constexpr int32_t kNoPicture[] = {0, -1, -2, -3, -64, -65536, INT32_MIN, -INT32_MAX};
     if (b >= 0xF8) return kNoPicture[b - 0xF8];
+    if (b >= 0xF0) return kLarger[b - 0xF0];
     return 1 + b % kLargestSide;
 }
 

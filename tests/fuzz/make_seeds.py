@@ -198,6 +198,12 @@ def filters():
     filter_input("radius_zero", side(7), side(7), 0x77, settings(enabled=1, amount=3, radius=0), noise(50))
     filter_input("no_width", 0xF8, side(4), 0x88, settings(enabled=1, sharp=3), noise(10))
     filter_input("negative_height", side(4), 0xFE, 0x88, settings(enabled=1, sharp=3), noise(10))
+    # 0xF4, 0xF6 and 0xF7 are the sides 148, 150 and 160: large enough for
+    # the mask's table of every value pair.
+    filter_input("unsharp_table_148x148", 0xF4, 0xF4, 0x99,
+                 settings(enabled=1, amount=7, radius=22, threshold=3, sharp=1), noise(97))
+    filter_input("unsharp_table_160x150_flat", 0xF7, 0xF6, 0xAA,
+                 settings(2, -2, 3, enabled=1, amount=12, radius=30, threshold=0, sharp=4), [200] * 50 + [10] * 3)
 
 
 if __name__ == "__main__":
