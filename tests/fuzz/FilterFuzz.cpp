@@ -1,12 +1,12 @@
 // The input is a small picture, a settings record of any 28 bytes and the
-// pixels, run through the preview's filters in the preview's order. Inside
-// the sliders' ranges the bytes must be the reference versions' own.
+// pixels, run through the preview's correction chain. Inside the sliders'
+// ranges the bytes must be the reference versions' own.
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "fuzz/FuzzTarget.h"
-#include "imaging/Sharpen.h"
+#include "imaging/PreviewCorrection.h"
 #include "imaging/ToneTables.h"
 #include "oracle/FilterOracle.h"
 #include "oracle/TestPicture.h"
@@ -37,13 +37,6 @@ bool InSliderRanges(const ColorSettings& s) {
            Inside(s.unsharpRadius, kUnsharpRadiusRange) && Inside(s.unsharpThreshold, kUnsharpThresholdRange);
 }
 
-void RunProduct(const ColorSettings& s, int32_t width, int32_t height, int32_t stride, uint8_t* picture,
-                ToneTables& tables) {
-    BuildToneTables(s, tables);
-    if (s.unsharpEnabled == 1) ApplyUnsharpMask(s, width, height, picture);
-    SharpenImage(picture, width, height, stride, tables, s.sharpness & 7u);
-}
-
 }  // namespace
 
 QZ410_FUZZ_TARGET(Filter) {
@@ -58,8 +51,7 @@ QZ410_FUZZ_TARGET(Filter) {
         // Nothing to filter: not one byte may be touched.
         uint8_t bytes[64];
         std::memset(bytes, sentinel, sizeof bytes);
-        ToneTables tables;
-        RunProduct(s, width, height, static_cast<int32_t>(DibStride(width)), bytes, tables);
+        CorrectPreviewPicture(s, bytes, width, height, static_cast<int32_t>((3 * int64_t{width} + 3) & ~3));
         QZ410_FUZZ_CHECK(std::all_of(bytes, bytes + sizeof bytes, [&](uint8_t b) { return b == sentinel; }));
         return 0;
     }
@@ -79,11 +71,12 @@ QZ410_FUZZ_TARGET(Filter) {
     picture.FillPadding(sentinel);
     oracle::TestPicture expected = picture;
 
-    ToneTables tables{};
-    RunProduct(s, width, height, picture.stride, picture.Data(), tables);
+    CorrectPreviewPicture(s, picture.Data(), width, height, picture.stride);
     QZ410_FUZZ_CHECK(picture.PaddingIs(sentinel));
 
     if (!InSliderRanges(s)) return 0;
+    ToneTables tables{};
+    BuildToneTables(s, tables);
     ToneTables expectedTables{};
     oracle::BuildToneTables(s, expectedTables);
     QZ410_FUZZ_CHECK(std::memcmp(tables.bytes, expectedTables.bytes, sizeof tables.bytes) == 0);
