@@ -13,6 +13,7 @@ for tree in win32 win64; do
   cmake --preset "$tree" > /dev/null
   cmake --build --preset "$tree"
 done
+trap '"$root/tools/wine-run.sh" --prefix "$root/build/wineprefix" --stop' EXIT
 for tree in win32 win64; do
   echo "== $tree: qz410host"
   (cd "build/$tree/bin" && "$root/tools/wine-run.sh" --prefix "$root/build/wineprefix" qz410host.exe QZ410UI.DLL)

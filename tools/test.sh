@@ -24,13 +24,6 @@ done
 } > build/CTestTestfile.cmake
 
 # Leave no Wine server or X server of this run behind.
-stop_wine() {
-  WINEPREFIX="$root/build/wineprefix" wineserver -k 2>/dev/null || true
-  if [ -f "$root/build/wineprefix.xvfb.pid" ]; then
-    kill "$(cat "$root/build/wineprefix.xvfb.pid")" 2>/dev/null || true
-    rm -f "$root/build/wineprefix.xvfb.pid" "$root/build/wineprefix.display"
-  fi
-}
-trap stop_wine EXIT
+trap '"$root/tools/wine-run.sh" --prefix "$root/build/wineprefix" --stop' EXIT
 
 ctest --test-dir build --output-on-failure --parallel 2 "$@"

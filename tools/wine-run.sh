@@ -3,17 +3,27 @@
 # test depends on (or changes) the user's prefix. Used by CTest as the cross
 # trees' emulator:  wine-run.sh --prefix DIR program.exe [args...]
 # Makes the prefix on first use and, when there is no display, starts an
-# Xvfb server that later runs share.
+# Xvfb server that later runs share.  wine-run.sh --prefix DIR --stop ends
+# that prefix's Wine server and the Xvfb server started for it.
 set -eu
 
 prefix=
 if [ "${1:-}" = "--prefix" ]; then prefix=$2; shift 2; fi
 [ -n "$prefix" ] || prefix=${QZ410_WINE_PREFIX:-$(pwd)/wineprefix}
-[ $# -ge 1 ] || { echo "usage: $0 [--prefix DIR] program.exe [args...]" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 [--prefix DIR] program.exe [args...] | --stop" >&2; exit 2; }
 
 mkdir -p "$prefix"
 prefix=$(cd "$prefix" && pwd)
 export WINEPREFIX="$prefix"
+
+if [ "$1" = "--stop" ]; then
+  wineserver -k 2>/dev/null || true
+  if [ -f "$prefix.xvfb.pid" ]; then
+    kill "$(cat "$prefix.xvfb.pid")" 2>/dev/null || true
+    rm -f "$prefix.xvfb.pid" "$prefix.display"
+  fi
+  exit 0
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
