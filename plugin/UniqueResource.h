@@ -1,7 +1,7 @@
-// One owner type for every kind of Win32 resource (handles, DCs, selected GDI
-// objects, heap blocks, modules). Releasing a resource keeps the thread's
-// last error as it was: callers report failures through the last error, and
-// a clean-up on the way out must not overwrite it.
+// One owner type for every kind of Win32 resource: a kind is a small traits
+// type (file handles, modules and heap blocks so far). Releasing a resource
+// keeps the thread's last error as it was: callers report failures through
+// the last error, and a clean-up on the way out must not overwrite it.
 #pragma once
 
 #include <windows.h>
@@ -71,33 +71,5 @@ struct HeapBlockTraits {
     void Close(Type p) const noexcept { HeapFree(heap, 0, p); }
 };
 using UniqueHeapBlock = UniqueResource<HeapBlockTraits>;
-
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type Invalid() noexcept { return nullptr; }
-    void Close(Type dc) const noexcept { DeleteDC(dc); }
-};
-using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;
-
-struct GdiObjectTraits {
-    using Type = HGDIOBJ;
-    static Type Invalid() noexcept { return nullptr; }
-    void Close(Type object) const noexcept { DeleteObject(object); }
-};
-using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
-
-// Holds the object that a SelectObject displaced and puts it back.
-struct SelectionTraits {
-    using Type = HGDIOBJ;
-    HDC dc = nullptr;
-    static Type Invalid() noexcept { return nullptr; }
-    void Close(Type previous) const noexcept { SelectObject(dc, previous); }
-};
-using UniqueSelection = UniqueResource<SelectionTraits>;
-
-inline UniqueSelection SelectInto(HDC dc, HGDIOBJ object) noexcept {
-    HGDIOBJ previous = SelectObject(dc, object);
-    return UniqueSelection(previous == HGDI_ERROR ? nullptr : previous, SelectionTraits{dc});
-}
 
 }  // namespace qz410
