@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "imaging/Dib.h"
+#include "settings/RawBytes.h"
+
 namespace qz410 {
 
 uint64_t ByteSource::Skip(uint64_t count) noexcept {
@@ -50,18 +53,6 @@ const char* DescribePictureProblem(PictureProblem problem) noexcept {
 }
 
 namespace {
-
-template <typename T>
-T Load(const uint8_t* bytes, size_t offset) noexcept {
-    T value;
-    std::memcpy(&value, bytes + offset, sizeof value);
-    return value;
-}
-
-template <typename T>
-void Store(uint8_t* bytes, size_t offset, T value) noexcept {
-    std::memcpy(bytes + offset, &value, sizeof value);
-}
 
 size_t ReadFully(ByteSource& source, uint8_t* destination, size_t count) {
     size_t done = 0;
@@ -134,7 +125,7 @@ LoadedPicture LoadWhole(LoadedPicture picture, ByteSource& file, PictureAllocato
     }
     const int64_t width = picture.width;
     const int64_t rows = picture.height < 0 ? -int64_t{picture.height} : int64_t{picture.height};
-    const int64_t stride = (3 * width + 3) & ~int64_t{3};
+    const int64_t stride = DibStride(width);
     if (stride > kMaxWholePictureBytes || stride * rows > kMaxWholePictureBytes) {
         return Refuse(std::move(picture), PictureProblem::pictureTooLarge);
     }
@@ -156,7 +147,7 @@ LoadedPicture LoadCentre(LoadedPicture picture, ByteSource& file, PictureAllocat
     // The whole file's rows are never held: each crop row is taken from its
     // place in the pixel data, everything before it passed over.
     const int64_t width = picture.width;
-    const int64_t fileStride = (3 * width + 3) & ~int64_t{3};
+    const int64_t fileStride = DibStride(width);
     const int64_t y0 = int64_t{picture.height} / 2 - kPreviewSide / 2;
     const int64_t x0 = width / 2 - kPreviewSide / 2;
     // Every crop row lies inside the picture's fileStride x height bytes, so

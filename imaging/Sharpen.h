@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "imaging/Dib.h"
 #include "imaging/ToneTables.h"
 #include "settings/ColorSettings.h"
 
@@ -17,9 +18,6 @@ struct SharpenKernel {
 };
 
 extern const SharpenKernel SharpenKernels[8];
-
-// Row stride of a 24-bit DIB of the given width.
-constexpr int64_t DibStride(int64_t width) noexcept { return (3 * width + 3) & ~int64_t{3}; }
 
 // Tone-maps every row and, for kernel & 7 != 0 and both sides above two,
 // sharpens every inner pixel. Leaves the picture untouched if it cannot get

@@ -3,23 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "settings/RawBytes.h"
+
 namespace qz410 {
 namespace {
-
-// The blocks are the host's raw memory; every access goes through memcpy at a
-// fixed offset so that nothing beyond the 564 bytes is ever touched and no
-// alignment is assumed.
-template <typename T>
-T Load(const void* block, size_t offset) noexcept {
-    T value;
-    std::memcpy(&value, static_cast<const unsigned char*>(block) + offset, sizeof value);
-    return value;
-}
-
-template <typename T>
-void Store(void* block, size_t offset, T value) noexcept {
-    std::memcpy(static_cast<unsigned char*>(block) + offset, &value, sizeof value);
-}
 
 constexpr size_t kSettings = offsetof(PrivateDevMode, settings);
 
