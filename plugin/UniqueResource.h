@@ -1,10 +1,12 @@
 // One owner type for every kind of Win32 resource: a kind is a small traits
-// type (file handles, modules and heap blocks so far). Releasing a resource
+// type (files, modules, heap blocks, GDI objects, device contexts, selections,
+// registry keys, printers). Releasing a resource
 // keeps the thread's last error as it was: callers report failures through
 // the last error, and a clean-up on the way out must not overwrite it.
 #pragma once
 
 #include <windows.h>
+#include <winspool.h>
 
 #include <utility>
 
@@ -71,5 +73,50 @@ struct HeapBlockTraits {
     void Close(Type p) const noexcept { HeapFree(heap, 0, p); }
 };
 using UniqueHeapBlock = UniqueResource<HeapBlockTraits>;
+
+// Bitmaps, fonts, pens and brushes that the code created (not stock or shared
+// objects, which must never be deleted).
+struct GdiObjectTraits {
+    using Type = HGDIOBJ;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type h) const noexcept { DeleteObject(h); }
+};
+using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+
+// A device context the code created (CreateCompatibleDC).
+struct DcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type h) const noexcept { DeleteDC(h); }
+};
+using UniqueDc = UniqueResource<DcTraits>;
+
+// An object selected into a DC: holds what SelectObject gave back and puts
+// it back, so that the selected object can be deleted afterwards.
+struct SelectionTraits {
+    using Type = HGDIOBJ;
+    HDC dc = nullptr;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type previous) const noexcept { SelectObject(dc, previous); }
+};
+using UniqueSelection = UniqueResource<SelectionTraits>;
+inline UniqueSelection SelectInto(HDC dc, HGDIOBJ object) noexcept {
+    HGDIOBJ previous = SelectObject(dc, object);
+    return UniqueSelection(previous == HGDI_ERROR ? nullptr : previous, SelectionTraits{dc});
+}
+
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type h) const noexcept { RegCloseKey(h); }
+};
+using UniqueRegKey = UniqueResource<RegKeyTraits>;
+
+struct PrinterTraits {
+    using Type = HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type h) const noexcept { ClosePrinter(h); }
+};
+using UniquePrinter = UniqueResource<PrinterTraits>;
 
 }  // namespace qz410
