@@ -4,8 +4,10 @@
 // list open, and the Version page.
 #include "tools/qz410host/Screenshots.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "tools/qz410host/HostPages.h"
 #include "tools/qz410host/HostSession.h"
@@ -107,59 +109,72 @@ void MoveSlider(HWND page, int id, int position) {
     SendMessageW(page, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
 }
 
-// The person at the common file dialog, on a thread of its own while the
-// page's thread runs the dialog: waits for the dialog, types the path into
-// its file name box and presses Open.
-struct FileDialogFiller {
+// The person at the dialogs that "Select file" opens, on a thread of its
+// own while the page's thread runs them: types the path into the common file
+// dialog's file name box and presses Open; reads out and closes any message
+// box the page shows after it.
+struct DialogAnswerer {
+    DialogAnswerer(DWORD threadId, HWND sheet, const std::wstring& path) : threadId(threadId), sheet(sheet), path(path) {}
+
     DWORD threadId;
     HWND sheet;
     std::wstring path;
-    HWND dialog = nullptr;
+    volatile LONG stop = 0;
+    bool fileDialogAnswered = false;
+    std::vector<HWND> answered;
 
-    static BOOL CALLBACK Find(HWND window, LPARAM lParam) {
-        auto* filler = reinterpret_cast<FileDialogFiller*>(lParam);
+    static BOOL CALLBACK Answer(HWND window, LPARAM lParam) {
+        auto* self = reinterpret_cast<DialogAnswerer*>(lParam);
         wchar_t className[16] = {};
         GetClassNameW(window, className, 16);
-        if (window != filler->sheet && wcscmp(className, L"#32770") == 0 && IsWindowVisible(window) &&
-            GetDlgItem(window, IDOK) != nullptr &&
-            (GetDlgItem(window, kFileNameEdit) != nullptr || GetDlgItem(window, kFileNameCombo) != nullptr)) {
-            filler->dialog = window;
-            return FALSE;
+        if (window == self->sheet || wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window) ||
+            GetDlgItem(window, IDOK) == nullptr ||
+            std::find(self->answered.begin(), self->answered.end(), window) != self->answered.end()) {
+            return TRUE;
         }
+        HWND name = GetDlgItem(window, kFileNameEdit);
+        if (name == nullptr) name = GetDlgItem(window, kFileNameCombo);
+        if (name != nullptr) {
+            SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->path.c_str()));
+            self->fileDialogAnswered = true;
+        } else {
+            wchar_t text[260] = {};
+            GetDlgItemTextW(window, 0xFFFF, text, 260);
+            std::printf("the page says: %ls\n", text);
+        }
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+        self->answered.push_back(window);
         return TRUE;
     }
 
     static DWORD WINAPI Run(void* parameter) {
-        auto* filler = static_cast<FileDialogFiller*>(parameter);
-        for (int attempt = 0; attempt < 200 && filler->dialog == nullptr; ++attempt) {
+        auto* self = static_cast<DialogAnswerer*>(parameter);
+        for (int tick = 0; tick < 400 && InterlockedCompareExchange(&self->stop, 0, 0) == 0; ++tick) {
             Sleep(50);
-            EnumThreadWindows(filler->threadId, Find, reinterpret_cast<LPARAM>(filler));
+            EnumThreadWindows(self->threadId, Answer, reinterpret_cast<LPARAM>(self));
         }
-        if (filler->dialog == nullptr) return 1;
-        HWND name = GetDlgItem(filler->dialog, kFileNameEdit);
-        if (name == nullptr) name = GetDlgItem(filler->dialog, kFileNameCombo);
-        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(filler->path.c_str()));
-        PostMessageW(filler->dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(filler->dialog, IDOK)));
         return 0;
     }
 };
 
-// "Select file" pressed as a person does, the real file dialog answered by
-// the filler; true when the page took the picture into the device mode.
+// "Select file" clicked as a person does, the real file dialog answered by
+// the answerer; true when the page took the picture into the device mode.
 bool ChoosePicture(HostSession& session, HWND page, const std::wstring& picture) {
     HWND button = GetDlgItem(page, kSelectFileButton);
     if (button == nullptr) return false;
-    FileDialogFiller filler{GetCurrentThreadId(), session.SheetWindow(), picture};
-    HANDLE thread = CreateThread(nullptr, 0, FileDialogFiller::Run, &filler, 0, nullptr);
+    DialogAnswerer answerer(GetCurrentThreadId(), session.SheetWindow(), picture);
+    HANDLE thread = CreateThread(nullptr, 0, DialogAnswerer::Run, &answerer, 0, nullptr);
     if (thread == nullptr) return false;
-    PostMessageW(page, WM_COMMAND, MAKEWPARAM(kSelectFileButton, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    // The dialog's own loop runs inside this pump until the dialog closes.
-    while (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) session.PumpFor(50);
+    // Returns when the page's command is done: the dialogs run their own
+    // loops on this thread meanwhile.
+    SendMessageW(button, BM_CLICK, 0, 0);
+    InterlockedExchange(&answerer.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     session.PumpFor(100);
     const auto* path = reinterpret_cast<const wchar_t*>(session.PrivateDevMode() + kPreviewPathOffset);
-    return _wcsicmp(path, picture.c_str()) == 0;
+    return answerer.fileDialogAnswered && _wcsicmp(path, picture.c_str()) == 0;
 }
 
 // Waits until the sheet has painted, then saves it.
