@@ -4,7 +4,9 @@
 # what the plug-in answers and then, as a person would, opens the printing
 # preferences and the printer's properties, sets a few controls and a picture
 # of its own, and saves PNG pictures of the plug-in's pages in
-# build/screenshots. With a display and a terminal, it finally opens the
+# build/screenshots; it installs a printer in the project's Wine prefix and
+# lets the plug-in initialise it, printing the printer's default device mode
+# before and after. With a display and a terminal, it finally opens the
 # printing preferences for you.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,6 +37,8 @@ for tree in win32 win64; do
   run "$tree" QZ410UI.DLL || status=1
   echo "== $tree: qz410host --screenshots"
   run "$tree" --screenshots "$shots" QZ410UI.DLL || status=1
+  echo "== $tree: printer initialisation"
+  run "$tree" --install-printer "QZ410 Test" && run "$tree" --initialize "QZ410 Test" QZ410UI.DLL || status=1
 done
 echo "== screenshots in $shots:"
 ls "$shots"/*.png 2>/dev/null || echo "(none)"
