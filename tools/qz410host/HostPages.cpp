@@ -291,7 +291,7 @@ HPROPSHEETPAGE HostPages::Create(HostSession& session, Kind kind) {
         DialogTemplate dialog(L"General", kPageWidth, kPageHeight);
         dialog.Add(kPrinterText, kStatic, L"", SS_LEFT, 7, 7, 238, 12);
         dialog.Add(0xFFFF, kStatic, L"Model:", SS_LEFT, 7, 28, 60, 10);
-        dialog.Add(0xFFFF, kStatic, L"QZ410 colour printer", SS_LEFT, 70, 28, 175, 10);
+        dialog.Add(0xFFFF, kStatic, L"Ardix QZ410", SS_LEFT, 70, 28, 175, 10);
         dialog.Add(0xFFFF, kStatic, L"Color:", SS_LEFT, 7, 42, 60, 10);
         dialog.Add(0xFFFF, kStatic, L"Yes", SS_LEFT, 70, 42, 175, 10);
         dialog.Add(0xFFFF, kStatic, L"Port:", SS_LEFT, 7, 56, 60, 10);

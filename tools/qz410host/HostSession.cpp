@@ -407,8 +407,9 @@ void HostSession::Finish() {
     templates.clear();
 }
 
-// The sheet over the pages built, modal or (PSH_MODELESS) modeless.
-INT_PTR HostSession::CreateSheet(int startPage, DWORD flags) {
+// The sheet over the pages built, on its first tab, modal or (PSH_MODELESS)
+// modeless.
+INT_PTR HostSession::CreateSheet(DWORD flags) {
     const std::wstring caption =
         printer + (sheetKind == Sheet::Document ? L" Printing Preferences" : L" Properties");
     PROPSHEETHEADERW header{};
@@ -417,7 +418,6 @@ INT_PTR HostSession::CreateSheet(int startPage, DWORD flags) {
     header.hInstance = GetModuleHandleW(nullptr);
     header.pszCaption = caption.c_str();
     header.nPages = static_cast<UINT>(pages.size());
-    header.nStartPage = static_cast<UINT>(std::clamp(startPage, 0, static_cast<int>(pages.size()) - 1));
     header.phpage = pages.data();
     return PropertySheetW(&header);
 }
@@ -425,7 +425,7 @@ INT_PTR HostSession::CreateSheet(int startPage, DWORD flags) {
 HWND HostSession::OpenModeless(Sheet sheet, int startPage) {
     if (plugin == nullptr || sheetWindow != nullptr) return nullptr;
     if (!BuildPages(sheet)) return nullptr;
-    const INT_PTR result = CreateSheet(0, PSH_MODELESS);
+    const INT_PTR result = CreateSheet(PSH_MODELESS);
     if (result == 0 || result == -1) {
         std::fprintf(stderr, "qz410host: PropertySheet failed (error %lu)\n", GetLastError());
         Finish();
@@ -444,7 +444,7 @@ HWND HostSession::OpenModeless(Sheet sheet, int startPage) {
 INT_PTR HostSession::RunModal(Sheet sheet) {
     if (plugin == nullptr || sheetWindow != nullptr) return -1;
     if (!BuildPages(sheet)) return -1;
-    const INT_PTR result = CreateSheet(0, 0);
+    const INT_PTR result = CreateSheet(0);
     Finish();
     return result;
 }

@@ -52,6 +52,8 @@ public:
     // For a person: the same sheet, modal. Returns PropertySheetW's result.
     INT_PTR RunModal(Sheet sheet);
     HWND SheetWindow() const { return sheetWindow; }
+    // Of the open (or last opened) sheet: 2 for the document sheet, 1 for
+    // the device sheet.
     int FirstPluginPageIndex() const { return hostPageCount; }
     // Makes tab `index` current (PropSheet_SetCurSel) and returns its page
     // window.
@@ -99,7 +101,7 @@ private:
     void MergeStoredDevMode();
     void AskOptionItems();
     bool BuildPages(Sheet sheet);
-    INT_PTR CreateSheet(int startPage, DWORD flags);
+    INT_PTR CreateSheet(DWORD flags);
     void DropPages();
     void Finish();
     LONG CallOptionCallback(WORD reason, HWND page, OPTITEM* current, LONG oldSel);
