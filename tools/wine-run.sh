@@ -24,6 +24,20 @@ if [ "$1" = "--stop" ]; then
   fi
   exit 0
 fi
+# Wine's own start script prefers the 32-bit loader whenever it is installed,
+# even for 64-bit programs; pick the loader by the program's machine type.
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+export WINELOADER="$wine64"
+# Prints the PE machine field of a program file (014c x86, 8664 x64), or
+# nothing when the file is not found here.
+pe_machine() {
+  [ -f "$1" ] || return 0
+  pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$pe" ] || return 0
+  od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
+
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
@@ -52,10 +66,10 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 if ! [ -f "$prefix/.qz410-ready" ]; then
-  wineboot -i >/dev/null 2>&1 || true
+  "$wine64" wineboot -i >/dev/null 2>&1 || true
   # A crashing test must end with its exit code, not wait in the debugger.
   for view in 32 64; do
-    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
+    "$wine64" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
   done
   wineserver -w
   touch "$prefix/.qz410-ready"
@@ -63,4 +77,12 @@ fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+if [ "$(pe_machine "$1")" = 014c ]; then
+  # A 32-bit program needs Wine's 32-bit loader, a 32-bit Linux program.
+  if ! "$wine32" --version >/dev/null 2>&1; then
+    echo "wine-run: SKIPPED $1: this machine's kernel does not run 32-bit Linux programs, so 32-bit Wine cannot start" >&2
+    exit 77
+  fi
+  exec "$wine32" "$@"
+fi
+exec "$wine64" "$@"
