@@ -481,14 +481,15 @@ public:
     ~HtmlClass() {
         Remove();
         deleteTree(HKEY_CLASSES_ROOT, kClass);
-        if (!saved) return;
-        HKEY backup = nullptr, restored = nullptr;
-        RegOpenKeyExW(HKEY_CURRENT_USER, kBackup, 0, KEY_READ, &backup);
-        RegCreateKeyExW(HKEY_CLASSES_ROOT, L".htm", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &restored, nullptr);
-        if (backup != nullptr && restored != nullptr) copyTree(backup, nullptr, restored);
-        if (restored != nullptr) RegCloseKey(restored);
-        if (backup != nullptr) RegCloseKey(backup);
-        deleteTree(HKEY_CURRENT_USER, kBackup);
+        if (saved) {
+            HKEY backup = nullptr, restored = nullptr;
+            RegOpenKeyExW(HKEY_CURRENT_USER, kBackup, 0, KEY_READ, &backup);
+            RegCreateKeyExW(HKEY_CLASSES_ROOT, L".htm", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &restored, nullptr);
+            if (backup != nullptr && restored != nullptr) copyTree(backup, nullptr, restored);
+            if (restored != nullptr) RegCloseKey(restored);
+            if (backup != nullptr) RegCloseKey(backup);
+        }
+        deleteTree(HKEY_CURRENT_USER, kBackupParent);
     }
     bool Usable() const { return copyTree != nullptr && deleteTree != nullptr; }
     void Remove() { deleteTree(HKEY_CLASSES_ROOT, L".htm"); }
@@ -501,6 +502,7 @@ public:
 private:
     using CopyTreeFn = LONG(WINAPI*)(HKEY, LPCWSTR, HKEY);
     using DeleteTreeFn = LONG(WINAPI*)(HKEY, LPCWSTR);
+    static constexpr const wchar_t* kBackupParent = L"Software\\QZ410 tests";
     static constexpr const wchar_t* kBackup = L"Software\\QZ410 tests\\htm";
     static constexpr const wchar_t* kClass = L"QZ410Test.HtmlFile";
 
