@@ -2,6 +2,7 @@
 // units, little-endian: a registered open command up to the first zero unit,
 // a link text up to the next. Both operations work on a buffer of exactly
 // that size, so that the sanitizers see any write past it.
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -23,16 +24,21 @@ std::u16string Units(qz410::fuzz::InputReader& input) {
     return text;
 }
 
-// `text` in a fresh buffer of `capacity` units; terminated when it fits.
+// `text` in a fresh buffer of `capacity` units, terminated when it fits and
+// filled up with a marker that no rule writes.
 std::unique_ptr<char16_t[]> Buffer(const std::u16string& text, size_t capacity) {
     std::unique_ptr<char16_t[]> buffer(new char16_t[capacity]);
-    for (size_t i = 0; i < capacity; ++i) buffer[i] = i < text.size() ? text[i] : 0;
+    for (size_t i = 0; i < capacity; ++i) buffer[i] = i < text.size() ? text[i] : i == text.size() ? 0 : u'#';
     return buffer;
 }
 
-bool Same(const char16_t* buffer, const std::u16string& text, size_t capacity) {
-    for (size_t i = 0; i < capacity; ++i)
-        if (buffer[i] != (i < text.size() ? text[i] : 0)) return false;
+// `buffer` holds `text` and its terminator, and past them what `before`
+// held: nothing is written after the terminator.
+bool Holds(const char16_t* buffer, const std::u16string& text, const char16_t* before, size_t capacity) {
+    for (size_t i = 0; i < capacity; ++i) {
+        const char16_t want = i < text.size() ? text[i] : i == text.size() ? char16_t(0) : before[i];
+        if (buffer[i] != want) return false;
+    }
     return true;
 }
 
@@ -55,15 +61,18 @@ QZ410_FUZZ_TARGET(CommandTemplate) {
     expected += u' ';
     expected += target;
 
+    const auto before = Buffer(commandTemplate, capacity);
     auto line = Buffer(commandTemplate, capacity);
     const bool made = MakeLinkCommandLine(line.get(), capacity, target.c_str());
     QZ410_FUZZ_CHECK(made == (terminated && expected.size() < capacity));
-    QZ410_FUZZ_CHECK(Same(line.get(), made ? expected : commandTemplate, capacity));
+    QZ410_FUZZ_CHECK(made ? Holds(line.get(), expected, before.get(), capacity)
+                          : std::equal(line.get(), line.get() + capacity, before.get()));
 
     auto joined = Buffer(commandTemplate, capacity);
     const bool appended = AppendBounded(joined.get(), capacity, target.c_str());
     QZ410_FUZZ_CHECK(appended == (terminated && commandTemplate.size() + target.size() < capacity));
-    QZ410_FUZZ_CHECK(Same(joined.get(), appended ? commandTemplate + target : commandTemplate, capacity));
+    QZ410_FUZZ_CHECK(appended ? Holds(joined.get(), commandTemplate + target, before.get(), capacity)
+                              : std::equal(joined.get(), joined.get() + capacity, before.get()));
 
     const size_t length = made ? expected.size() : terminated ? commandTemplate.size() : capacity;
     QZ410_FUZZ_CHECK(BoundedLength(line.get(), capacity) == length);
