@@ -5,6 +5,7 @@
 #include "plugin/Module.h"
 #include "settings/DevModeHandler.h"
 #include "settings/PrivateDevMode.h"
+#include "versionpage/VersionPage.h"
 
 namespace qz410 {
 
@@ -93,8 +94,8 @@ HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DocumentPropertySheets(PPROPSHEETUI_I
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DevicePropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept {
-    return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DevicePropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept {
+    return HandleDeviceSheets(pPSUIInfo, lParam);
 }
 
 HRESULT STDMETHODCALLTYPE PrinterUiPlugin::PrinterEvent(PWSTR, INT, DWORD, LPARAM) noexcept { return E_NOTIMPL; }

@@ -206,8 +206,33 @@ def filters():
                  settings(2, -2, 3, enabled=1, amount=12, radius=30, threshold=0, sharp=4), [200] * 50 + [10] * 3)
 
 
+# --- CommandTemplate: buffer size in units (2 bytes), then UTF-16LE units:
+# the open command, a zero unit, the link text.
+
+def command_template(name, capacity, template, target):
+    data = struct.pack("<H", capacity) + template.encode("utf-16-le") + b"\0\0" + target.encode("utf-16-le")
+    write("CommandTemplate", name + ".cmd", data)
+
+
+def command_templates():
+    browser = '"C:\\Program Files\\Browser\\browser.exe"'
+    url = "http://www.brantwell.example"
+    mail = "mailto:help@brantwell.example"
+    command_template("quoted_after_blank", 520, browser + ' -nohome "%1"', url)
+    command_template("bare_with_options", 520, browser + " %1 -new-window", mail)
+    command_template("no_placeholder", 520, browser, url)
+    command_template("bare_before_quoted", 520, 'b.exe %1 -a "%1" -b', url)
+    command_template("exact_fit", 16, 'b.exe "%1" -x', "http://a")
+    command_template("one_short", 15, 'b.exe "%1" -x', "http://a")
+    command_template("unterminated", 8, "b.exe %1", "x")
+    command_template("no_buffer", 0, "%1", "x")
+    command_template("longest_values", 520, "x" * 255 + ' "%1"', "y" * 259)
+    command_template("wide_units", 64, "\u00e9\u4e2d.exe \"%1\"", "http://\u00fc.example")
+
+
 if __name__ == "__main__":
     picture_loader()
     color_settings_file()
     dev_mode()
     filters()
+    command_templates()
