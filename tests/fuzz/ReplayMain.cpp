@@ -21,6 +21,7 @@ int PictureLoaderFuzzOne(const uint8_t* data, size_t size);
 int ColorSettingsFileFuzzOne(const uint8_t* data, size_t size);
 int DevModeFuzzOne(const uint8_t* data, size_t size);
 int FilterFuzzOne(const uint8_t* data, size_t size);
+int PrinterNameFuzzOne(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -34,6 +35,7 @@ constexpr Target kTargets[] = {
     {"ColorSettingsFile", ColorSettingsFileFuzzOne},
     {"DevMode", DevModeFuzzOne},
     {"Filter", FilterFuzzOne},
+    {"PrinterName", PrinterNameFuzzOne},
 };
 
 const Target* Find(std::string_view name) {

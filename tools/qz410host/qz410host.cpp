@@ -8,6 +8,7 @@
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/PrivateDevMode.h"
+#include "tools/qz410host/PrinterInstall.h"
 
 namespace {
 
@@ -142,11 +143,81 @@ int Run(const wchar_t* path) {
     return hr == S_OK ? 0 : 1;
 }
 
+// --install-printer NAME: a printer of our own in this Wine prefix (Wine's
+// PostScript driver with a PPD whose second paper is A5). A printer that is
+// there already gets back the defaults of a new one: portrait, the first
+// paper, no colour management.
+int InstallPrinterCommand(const wchar_t* name) {
+    bool added = false;
+    std::wstring problem;
+    if (!qz410host::InstallPrinter(name, &added, &problem)) {
+        std::printf("cannot install printer %ls: %ls\n", name, problem.c_str());
+        return 1;
+    }
+    const std::vector<WORD> papers = qz410host::PaperList(name);
+    if (!added && !papers.empty() &&
+        !qz410host::StoreDefaults(name, DMORIENT_PORTRAIT, static_cast<short>(papers[0]), DMICMMETHOD_NONE, &problem)) {
+        std::printf("cannot put back the defaults of %ls: %ls\n", name, problem.c_str());
+        return 1;
+    }
+    std::printf("printer %ls: %s\n", name, added ? "added" : "already there, defaults put back");
+    std::printf("paper list (%u):", static_cast<unsigned>(papers.size()));
+    for (WORD paper : papers) std::printf(" %u", paper);
+    std::printf("\n");
+    return 0;
+}
+
+void PrintStoredDefaults(const char* when, const wchar_t* printer) {
+    qz410host::StoredDefaults stored;
+    std::wstring problem;
+    if (!qz410host::ReadStoredDefaults(printer, &stored, &problem)) {
+        std::printf("%s: %ls\n", when, problem.c_str());
+    } else if (!stored.present) {
+        std::printf("%s: no stored default device mode\n", when);
+    } else {
+        std::printf("%s: orientation %d (%s), paper %d, colour method %lu, fields 0x%08lX\n", when, stored.orientation,
+                    stored.orientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait", stored.paperSize,
+                    static_cast<unsigned long>(stored.icmMethod), static_cast<unsigned long>(stored.fields));
+    }
+}
+
+// --initialize PRINTER [DLL]: the spooler's PRINTER_EVENT_INITIALIZE, as
+// the driver's core UI hands it to the plug-in, with the printer's stored
+// default device mode before and after.
+int InitializeCommand(const wchar_t* printer, const wchar_t* path) {
+    qz410::UniqueModule module(LoadLibraryW(path));
+    auto* getClassObject =
+        module ? Export<std::remove_pointer_t<GetClassObjectFn>>(module.Get(), "DllGetClassObject") : nullptr;
+    IClassFactory* factory = nullptr;
+    IPrintOemUI* plugin = nullptr;
+    if (getClassObject == nullptr ||
+        FAILED(getClassObject(CLSID_QZ410UI, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        std::printf("cannot load the plug-in from %ls\n", path);
+        return 1;
+    }
+    const HRESULT created = factory->CreateInstance(nullptr, IID_IPrintOemUI, reinterpret_cast<void**>(&plugin));
+    factory->Release();
+    if (FAILED(created)) return 1;
+    PrintStoredDefaults("before", printer);
+    std::wstring name(printer);
+    const HRESULT hr = plugin->PrinterEvent(name.data(), PRINTER_EVENT_INITIALIZE, 0, 0);
+    std::printf("PrinterEvent(%ls, PRINTER_EVENT_INITIALIZE): 0x%08lX\n", printer, static_cast<unsigned long>(hr));
+    PrintStoredDefaults("after", printer);
+    plugin->Release();
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 3 && wcscmp(argv[1], L"--install-printer") == 0) return InstallPrinterCommand(argv[2]);
+    if ((argc == 3 || argc == 4) && wcscmp(argv[1], L"--initialize") == 0) {
+        return InitializeCommand(argv[2], argc == 4 ? argv[3] : L"QZ410UI.DLL");
+    }
     if (argc > 2 || (argc == 2 && (wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"/?") == 0))) {
-        std::printf("usage: qz410host [path\\to\\QZ410UI.DLL]\n");
+        std::printf("usage: qz410host [path\\to\\QZ410UI.DLL]\n"
+                    "       qz410host --install-printer NAME\n"
+                    "       qz410host --initialize PRINTER [path\\to\\QZ410UI.DLL]\n");
         return argc > 2 ? 2 : 0;
     }
     return Run(argc == 2 ? argv[1] : L"QZ410UI.DLL");
