@@ -79,7 +79,7 @@ protected:
     // The host's array: from its heap, holding whatever the heap held.
     POPTITEM HostArray(DWORD count) {
         auto* items = static_cast<POPTITEM>(HeapAlloc(heap, 0, count * sizeof(OPTITEM) + 1));
-        std::memset(items, kGarbage, count * sizeof(OPTITEM));
+        std::memset(items, kGarbage, count * sizeof(OPTITEM) + 1);
         return items;
     }
     // Count request, then fill request into an array of the count asked.
