@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "integration/PrinterName.h"
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/PrivateDevMode.h"
@@ -198,11 +199,16 @@ int InitializeCommand(const wchar_t* printer, const wchar_t* path) {
     const HRESULT created = factory->CreateInstance(nullptr, IID_IPrintOemUI, reinterpret_cast<void**>(&plugin));
     factory->Release();
     if (FAILED(created)) return 1;
-    PrintStoredDefaults("before", printer);
+    // The stored record is read under the name the plug-in opens.
+    char16_t buffer[qz410::kPrinterNameBufferUnits] = {};
+    const std::wstring local(reinterpret_cast<const wchar_t*>(
+        qz410::WorkingPrinterName(reinterpret_cast<const char16_t*>(printer), buffer)));
+    if (local != printer) std::printf("printer %ls is opened as %ls\n", printer, local.c_str());
+    PrintStoredDefaults("before", local.c_str());
     std::wstring name(printer);
     const HRESULT hr = plugin->PrinterEvent(name.data(), PRINTER_EVENT_INITIALIZE, 0, 0);
     std::printf("PrinterEvent(%ls, PRINTER_EVENT_INITIALIZE): 0x%08lX\n", printer, static_cast<unsigned long>(hr));
-    PrintStoredDefaults("after", printer);
+    PrintStoredDefaults("after", local.c_str());
     plugin->Release();
     return 0;
 }
