@@ -22,6 +22,7 @@ int ColorSettingsFileFuzzOne(const uint8_t* data, size_t size);
 int DevModeFuzzOne(const uint8_t* data, size_t size);
 int FilterFuzzOne(const uint8_t* data, size_t size);
 int CommandTemplateFuzzOne(const uint8_t* data, size_t size);
+int PrinterNameFuzzOne(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -36,6 +37,7 @@ constexpr Target kTargets[] = {
     {"DevMode", DevModeFuzzOne},
     {"Filter", FilterFuzzOne},
     {"CommandTemplate", CommandTemplateFuzzOne},
+    {"PrinterName", PrinterNameFuzzOne},
 };
 
 const Target* Find(std::string_view name) {

@@ -230,9 +230,31 @@ def command_templates():
     command_template("wide_units", 64, "\u00e9\u4e2d.exe \"%1\"", "http://\u00fc.example")
 
 
+# --- PrinterName: UTF-16LE names as the spooler hands them over.
+
+def printer_name():
+    t = "PrinterName"
+    names = {
+        "local_with_comma": "Lab printer,extra",
+        "server_and_comma": "\\\\srv\\Lab printer,extra",
+        "server_only": "\\\\srv",
+        "server_empty_printer": "\\\\srv\\",
+        "server_long_printer": "\\\\srv\\" + "0123456789" * 4,
+        "server_comma_after_cut": "\\\\srv\\" + "0123456789" * 3 + "0,1",
+        "no_third_backslash_long": "\\\\" + "0123456789" * 4,
+        "one_backslash": "\\",
+        "empty": "",
+    }
+    for name, text in names.items():
+        write(t, name + ".name", text.encode("utf-16-le"))
+    write(t, "zero_inside.name", "\\\\srv\\ab\0cd,e".encode("utf-16-le"))
+    write(t, "odd_length.name", "\\\\s\\p".encode("utf-16-le") + b"\x41")
+
+
 if __name__ == "__main__":
     picture_loader()
     color_settings_file()
     dev_mode()
     filters()
     command_templates()
+    printer_name()

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "integration/PrinterName.h"
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/PrivateDevMode.h"
 #include "tools/qz410host/HostSession.h"
+#include "tools/qz410host/PrinterInstall.h"
 
 namespace {
 
@@ -170,8 +172,81 @@ int Usage(int status) {
         "         prints what the plug-in answers\n"
         "       qz410host --document|--device [--devmode FILE] [path\\to\\QZ410UI.DLL]\n"
         "         opens the printing preferences or the printer's properties; the device\n"
-        "         mode is kept in FILE (default: qz410host.devmode beside the program)\n");
+        "         mode is kept in FILE (default: qz410host.devmode beside the program)\n"
+        "       qz410host --install-printer NAME\n"
+        "         a printer of its own in this Wine prefix (Wine's PostScript driver)\n"
+        "       qz410host --initialize PRINTER [path\\to\\QZ410UI.DLL]\n"
+        "         the printer initialisation, with the stored defaults before and after\n");
     return status;
+}
+
+// --install-printer NAME: a printer of our own in this Wine prefix (Wine's
+// PostScript driver with a PPD whose second paper is A5). A printer that is
+// there already gets back the defaults of a new one: portrait, the first
+// paper, no colour management.
+int InstallPrinterCommand(const wchar_t* name) {
+    bool added = false;
+    std::wstring problem;
+    if (!qz410host::InstallPrinter(name, &added, &problem)) {
+        std::printf("cannot install printer %ls: %ls\n", name, problem.c_str());
+        return 1;
+    }
+    const std::vector<WORD> papers = qz410host::PaperList(name);
+    if (!added && !papers.empty() &&
+        !qz410host::StoreDefaults(name, DMORIENT_PORTRAIT, static_cast<short>(papers[0]), DMICMMETHOD_NONE, &problem)) {
+        std::printf("cannot put back the defaults of %ls: %ls\n", name, problem.c_str());
+        return 1;
+    }
+    std::printf("printer %ls: %s\n", name, added ? "added" : "already there, defaults put back");
+    std::printf("paper list (%u):", static_cast<unsigned>(papers.size()));
+    for (WORD paper : papers) std::printf(" %u", paper);
+    std::printf("\n");
+    return 0;
+}
+
+void PrintStoredDefaults(const char* when, const wchar_t* printer) {
+    qz410host::StoredDefaults stored;
+    std::wstring problem;
+    if (!qz410host::ReadStoredDefaults(printer, &stored, &problem)) {
+        std::printf("%s: %ls\n", when, problem.c_str());
+    } else if (!stored.present) {
+        std::printf("%s: no stored default device mode\n", when);
+    } else {
+        std::printf("%s: orientation %d (%s), paper %d, colour method %lu, fields 0x%08lX\n", when, stored.orientation,
+                    stored.orientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait", stored.paperSize,
+                    static_cast<unsigned long>(stored.icmMethod), static_cast<unsigned long>(stored.fields));
+    }
+}
+
+// --initialize PRINTER [DLL]: the spooler's PRINTER_EVENT_INITIALIZE, as
+// the driver's core UI hands it to the plug-in, with the printer's stored
+// default device mode before and after.
+int InitializeCommand(const wchar_t* printer, const wchar_t* path) {
+    qz410::UniqueModule module(LoadLibraryW(path));
+    auto* getClassObject =
+        module ? Export<std::remove_pointer_t<GetClassObjectFn>>(module.Get(), "DllGetClassObject") : nullptr;
+    IClassFactory* factory = nullptr;
+    IPrintOemUI* plugin = nullptr;
+    if (getClassObject == nullptr ||
+        FAILED(getClassObject(CLSID_QZ410UI, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        std::printf("cannot load the plug-in from %ls\n", path);
+        return 1;
+    }
+    const HRESULT created = factory->CreateInstance(nullptr, IID_IPrintOemUI, reinterpret_cast<void**>(&plugin));
+    factory->Release();
+    if (FAILED(created)) return 1;
+    // The stored record is read under the name the plug-in opens.
+    char16_t buffer[qz410::kPrinterNameBufferUnits] = {};
+    const std::wstring local(reinterpret_cast<const wchar_t*>(
+        qz410::WorkingPrinterName(reinterpret_cast<const char16_t*>(printer), buffer)));
+    if (local != printer) std::printf("printer %ls is opened as %ls\n", printer, local.c_str());
+    PrintStoredDefaults("before", local.c_str());
+    std::wstring name(printer);
+    const HRESULT hr = plugin->PrinterEvent(name.data(), PRINTER_EVENT_INITIALIZE, 0, 0);
+    std::printf("PrinterEvent(%ls, PRINTER_EVENT_INITIALIZE): 0x%08lX\n", printer, static_cast<unsigned long>(hr));
+    PrintStoredDefaults("after", local.c_str());
+    plugin->Release();
+    return 0;
 }
 
 }  // namespace
@@ -181,6 +256,10 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* dll = L"QZ410UI.DLL";
     std::wstring devModeFile;
     bool dllGiven = false;
+    if (argc == 3 && wcscmp(argv[1], L"--install-printer") == 0) return InstallPrinterCommand(argv[2]);
+    if ((argc == 3 || argc == 4) && wcscmp(argv[1], L"--initialize") == 0) {
+        return InitializeCommand(argv[2], argc == 4 ? argv[3] : L"QZ410UI.DLL");
+    }
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--help" || arg == L"/?" || arg == L"-h") return Usage(0);
