@@ -2,9 +2,12 @@
 
 #include <cstring>
 
+#include "integration/PrinterInitialization.h"
+#include "integration/SmearControl.h"
 #include "plugin/Module.h"
 #include "settings/DevModeHandler.h"
 #include "settings/PrivateDevMode.h"
+#include "versionpage/VersionPage.h"
 
 namespace qz410 {
 
@@ -87,21 +90,29 @@ HRESULT STDMETHODCALLTYPE PrinterUiPlugin::PublishDriverInterface(IUnknown* pIUn
     return E_FAIL;
 }
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::CommonUIProp(DWORD, POEMCUIPPARAM) noexcept { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::CommonUIProp(DWORD dwMode, POEMCUIPPARAM pOemCUIPParam) noexcept {
+    return HandleCommonUIProp(dwMode, pOemCUIPParam);
+}
 
 HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept {
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DevicePropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept {
-    return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DevicePropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept {
+    return HandleDeviceSheets(pPSUIInfo, lParam);
 }
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::PrinterEvent(PWSTR, INT, DWORD, LPARAM) noexcept { return E_NOTIMPL; }
+// The event's flags and parameter carry nothing the initialisation needs.
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::PrinterEvent(PWSTR pPrinterName, INT iDriverEvent, DWORD,
+                                                        LPARAM) noexcept {
+    return HandlePrinterEvent(pPrinterName, iDriverEvent);
+}
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::QueryColorProfile(HANDLE, POEMUIOBJ, PDEVMODEW, PVOID, ULONG, VOID*,
-                                                             ULONG*, FLONG*) noexcept {
-    return E_NOTIMPL;
+// The profile is the printer's, whatever the device mode or handle.
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::QueryColorProfile(HANDLE, POEMUIOBJ, PDEVMODEW, PVOID,
+                                                             ULONG ulQueryMode, VOID* pvProfileData,
+                                                             ULONG* pcbProfileData, FLONG* pflProfileData) noexcept {
+    return HandleQueryColorProfile(ulQueryMode, pvProfileData, pcbProfileData, pflProfileData);
 }
 
 // The interface's optional services that this driver does not offer.

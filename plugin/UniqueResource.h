@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <new>
 #include <utility>
 
 namespace qz410 {
@@ -118,5 +119,27 @@ struct PrinterTraits {
     void Close(Type h) const noexcept { ClosePrinter(h); }
 };
 using UniquePrinter = UniqueResource<PrinterTraits>;
+
+// An object built in a block of the process heap, for state that must live
+// longer than one call (operator new would throw where HeapAlloc answers
+// null); its destructor runs before the block is freed.
+template <typename T>
+struct HeapObjectTraits {
+    using Type = T*;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type object) const noexcept {
+        object->~T();
+        HeapFree(GetProcessHeap(), 0, object);
+    }
+};
+template <typename T>
+using UniqueHeapObject = UniqueResource<HeapObjectTraits<T>>;
+
+// A value-initialised T in a fresh heap block; empty when the heap is full.
+template <typename T>
+UniqueHeapObject<T> MakeHeapObject() noexcept {
+    void* block = HeapAlloc(GetProcessHeap(), 0, sizeof(T));
+    return UniqueHeapObject<T>(block == nullptr ? nullptr : ::new (block) T());
+}
 
 }  // namespace qz410

@@ -23,10 +23,15 @@ done
 # Without a display, tools/wine-run.sh starts an Xvfb server of its own; the
 # trap ends it and the prefix's Wine server.
 trap '"$root/tools/wine-run.sh" --prefix "$root/build/wineprefix" --stop' EXIT
+# A run that fails fails the job; one that the Wine runner skips (status
+# 77: this machine cannot run 32-bit programs) does not.
 run() {
   tree=$1
   shift
-  (cd "build/$tree/bin" && "$root/tools/wine-run.sh" --prefix "$root/build/wineprefix" qz410host.exe "$@")
+  rc=0
+  (cd "build/$tree/bin" && "$root/tools/wine-run.sh" --prefix "$root/build/wineprefix" qz410host.exe "$@") || rc=$?
+  [ $rc -eq 0 ] || [ $rc -eq 77 ] || status=1
+  return $rc
 }
 
 shots="$root/build/screenshots"
@@ -34,17 +39,17 @@ mkdir -p "$shots"
 status=0
 for tree in win32 win64; do
   echo "== $tree: qz410host"
-  run "$tree" QZ410UI.DLL || status=1
+  run "$tree" QZ410UI.DLL || true
   echo "== $tree: qz410host --screenshots"
-  run "$tree" --screenshots "$shots" QZ410UI.DLL || status=1
-  echo "== $tree: printer initialisation"
-  run "$tree" --install-printer "QZ410 Test" && run "$tree" --initialize "QZ410 Test" QZ410UI.DLL || status=1
+  run "$tree" --screenshots "$shots" QZ410UI.DLL || true
+  echo "== $tree: printer initialisation on a printer of our own"
+  run "$tree" --install-printer "QZ410 $tree" && run "$tree" --initialize "QZ410 $tree" QZ410UI.DLL || true
 done
 echo "== screenshots in $shots:"
 ls "$shots"/*.png 2>/dev/null || echo "(none)"
 
 if [ -n "${DISPLAY:-}" ] && [ -t 0 ]; then
   echo "== the printing preferences, x86 (settings kept in build/win32/bin/qz410host.devmode)"
-  run win32 --document QZ410UI.DLL || status=1
+  run win32 --document QZ410UI.DLL || true
 fi
 exit $status

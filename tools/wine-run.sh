@@ -24,13 +24,20 @@ if [ "$1" = "--stop" ]; then
   fi
   exit 0
 fi
-# A kernel without 32-bit support cannot start Wine's 32-bit loader, which
-# /usr/bin/wine tries first; the 64-bit loader still runs 64-bit programs.
-wine=wine
-if ! wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
-  wine=/usr/lib/wine/wine64
-  export WINELOADER=$wine
-fi
+# Wine's own start script prefers the 32-bit loader whenever it is installed,
+# even for 64-bit programs; pick the loader by the program's machine type.
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+export WINELOADER="$wine64"
+# Prints the PE machine field of a program file (014c x86, 8664 x64), or
+# nothing when the file is not found here.
+pe_machine() {
+  [ -f "$1" ] || return 0
+  pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [ -n "$pe" ] || return 0
+  od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
+
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
@@ -61,27 +68,26 @@ fi
 # The marker holds the version of this set-up, so that older prefixes get
 # the later steps too.
 if [ "$(cat "$prefix/.qz410-ready" 2>/dev/null)" != 2 ]; then
-  "$wine" wineboot.exe -i >/dev/null 2>&1 || true
+  "$wine64" wineboot.exe -i >/dev/null 2>&1 || true
   # A crashing test must end with its exit code, not wait in the debugger.
   for view in 32 64; do
-    "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
+    "$wine64" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
   done
   # Without a window manager, Wine waits about two seconds on every closing
   # dialog for a manager's answer, unless it manages its windows itself.
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+  "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
   wineserver -w
   echo 2 > "$prefix/.qz410-ready"
 fi
 flock -u 9
 exec 9>&-
 
-# Say plainly why a 32-bit program cannot run here, instead of Wine's
-# "ShellExecuteEx failed".
-if [ "$wine" != wine ] && [ -f "$1" ]; then
-  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-  if [ "$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')" = 014c ]; then
-    echo "wine-run: this machine's kernel cannot run 32-bit programs such as $1" >&2
-    exit 1
+if [ "$(pe_machine "$1")" = 014c ]; then
+  # A 32-bit program needs Wine's 32-bit loader, a 32-bit Linux program.
+  if ! "$wine32" --version >/dev/null 2>&1; then
+    echo "wine-run: SKIPPED $1: this machine's kernel does not run 32-bit Linux programs, so 32-bit Wine cannot start" >&2
+    exit 77
   fi
+  exec "$wine32" "$@"
 fi
-exec "$wine" "$@"
+exec "$wine64" "$@"

@@ -21,6 +21,8 @@ int PictureLoaderFuzzOne(const uint8_t* data, size_t size);
 int ColorSettingsFileFuzzOne(const uint8_t* data, size_t size);
 int DevModeFuzzOne(const uint8_t* data, size_t size);
 int FilterFuzzOne(const uint8_t* data, size_t size);
+int CommandTemplateFuzzOne(const uint8_t* data, size_t size);
+int PrinterNameFuzzOne(const uint8_t* data, size_t size);
 
 namespace {
 
@@ -34,6 +36,8 @@ constexpr Target kTargets[] = {
     {"ColorSettingsFile", ColorSettingsFileFuzzOne},
     {"DevMode", DevModeFuzzOne},
     {"Filter", FilterFuzzOne},
+    {"CommandTemplate", CommandTemplateFuzzOne},
+    {"PrinterName", PrinterNameFuzzOne},
 };
 
 const Target* Find(std::string_view name) {

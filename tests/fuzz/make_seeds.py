@@ -206,8 +206,55 @@ def filters():
                  settings(2, -2, 3, enabled=1, amount=12, radius=30, threshold=0, sharp=4), [200] * 50 + [10] * 3)
 
 
+# --- CommandTemplate: buffer size in units (2 bytes), then UTF-16LE units:
+# the open command, a zero unit, the link text.
+
+def command_template(name, capacity, template, target):
+    data = struct.pack("<H", capacity) + template.encode("utf-16-le") + b"\0\0" + target.encode("utf-16-le")
+    write("CommandTemplate", name + ".cmd", data)
+
+
+def command_templates():
+    browser = '"C:\\Program Files\\Browser\\browser.exe"'
+    url = "http://www.brantwell.example"
+    mail = "mailto:help@brantwell.example"
+    command_template("quoted_after_blank", 520, browser + ' -nohome "%1"', url)
+    command_template("bare_with_options", 520, browser + " %1 -new-window", mail)
+    command_template("no_placeholder", 520, browser, url)
+    command_template("bare_before_quoted", 520, 'b.exe %1 -a "%1" -b', url)
+    command_template("exact_fit", 16, 'b.exe "%1" -x', "http://a")
+    command_template("one_short", 15, 'b.exe "%1" -x', "http://a")
+    command_template("unterminated", 8, "b.exe %1", "x")
+    command_template("no_buffer", 0, "%1", "x")
+    command_template("longest_values", 520, "x" * 255 + ' "%1"', "y" * 259)
+    command_template("wide_units", 64, "\u00e9\u4e2d.exe \"%1\"", "http://\u00fc.example")
+
+
+# --- PrinterName: UTF-16LE names as the spooler hands them over.
+
+def printer_name():
+    t = "PrinterName"
+    names = {
+        "local_with_comma": "Lab printer,extra",
+        "server_and_comma": "\\\\srv\\Lab printer,extra",
+        "server_only": "\\\\srv",
+        "server_empty_printer": "\\\\srv\\",
+        "server_long_printer": "\\\\srv\\" + "0123456789" * 4,
+        "server_comma_after_cut": "\\\\srv\\" + "0123456789" * 3 + "0,1",
+        "no_third_backslash_long": "\\\\" + "0123456789" * 4,
+        "one_backslash": "\\",
+        "empty": "",
+    }
+    for name, text in names.items():
+        write(t, name + ".name", text.encode("utf-16-le"))
+    write(t, "zero_inside.name", "\\\\srv\\ab\0cd,e".encode("utf-16-le"))
+    write(t, "odd_length.name", "\\\\s\\p".encode("utf-16-le") + b"\x41")
+
+
 if __name__ == "__main__":
     picture_loader()
     color_settings_file()
     dev_mode()
     filters()
+    command_templates()
+    printer_name()

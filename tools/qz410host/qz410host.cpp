@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "integration/PrinterName.h"
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/PrivateDevMode.h"
 #include "tools/qz410host/HostSession.h"
-#include "tools/qz410host/PrinterSetup.h"
+#include "tools/qz410host/PrinterInstall.h"
 #include "tools/qz410host/Screenshots.h"
 
 namespace {
@@ -177,20 +178,92 @@ int Usage(int status) {
         "         sets a few controls as a person would and saves the Color correction\n"
         "         page, the option page and the Version page as PNG files in DIR\n"
         "       qz410host --install-printer NAME\n"
-        "         installs printer NAME (port FILE:, Wine's PostScript driver)\n"
-        "       qz410host --initialize NAME [path\\to\\QZ410UI.DLL]\n"
-        "         lets the plug-in initialise printer NAME, printing its default device\n"
-        "         mode before and after\n");
+        "         a printer of its own in this Wine prefix (Wine's PostScript driver)\n"
+        "       qz410host --initialize PRINTER [path\\to\\QZ410UI.DLL]\n"
+        "         the printer initialisation, with the stored defaults before and after\n");
     return status;
+}
+
+// --install-printer NAME: a printer of our own in this Wine prefix (Wine's
+// PostScript driver with a PPD whose second paper is A5). A printer that is
+// there already gets back the defaults of a new one: portrait, the first
+// paper, no colour management.
+int InstallPrinterCommand(const wchar_t* name) {
+    bool added = false;
+    std::wstring problem;
+    if (!qz410host::InstallPrinter(name, &added, &problem)) {
+        std::printf("cannot install printer %ls: %ls\n", name, problem.c_str());
+        return 1;
+    }
+    const std::vector<WORD> papers = qz410host::PaperList(name);
+    if (!added && !papers.empty() &&
+        !qz410host::StoreDefaults(name, DMORIENT_PORTRAIT, static_cast<short>(papers[0]), DMICMMETHOD_NONE, &problem)) {
+        std::printf("cannot put back the defaults of %ls: %ls\n", name, problem.c_str());
+        return 1;
+    }
+    std::printf("printer %ls: %s\n", name, added ? "added" : "already there, defaults put back");
+    std::printf("paper list (%u):", static_cast<unsigned>(papers.size()));
+    for (WORD paper : papers) std::printf(" %u", paper);
+    std::printf("\n");
+    return 0;
+}
+
+void PrintStoredDefaults(const char* when, const wchar_t* printer) {
+    qz410host::StoredDefaults stored;
+    std::wstring problem;
+    if (!qz410host::ReadStoredDefaults(printer, &stored, &problem)) {
+        std::printf("%s: %ls\n", when, problem.c_str());
+    } else if (!stored.present) {
+        std::printf("%s: no stored default device mode\n", when);
+    } else {
+        std::printf("%s: orientation %d (%s), paper %d, colour method %lu, fields 0x%08lX\n", when, stored.orientation,
+                    stored.orientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait", stored.paperSize,
+                    static_cast<unsigned long>(stored.icmMethod), static_cast<unsigned long>(stored.fields));
+    }
+}
+
+// --initialize PRINTER [DLL]: the spooler's PRINTER_EVENT_INITIALIZE, as
+// the driver's core UI hands it to the plug-in, with the printer's stored
+// default device mode before and after.
+int InitializeCommand(const wchar_t* printer, const wchar_t* path) {
+    qz410::UniqueModule module(LoadLibraryW(path));
+    auto* getClassObject =
+        module ? Export<std::remove_pointer_t<GetClassObjectFn>>(module.Get(), "DllGetClassObject") : nullptr;
+    IClassFactory* factory = nullptr;
+    IPrintOemUI* plugin = nullptr;
+    if (getClassObject == nullptr ||
+        FAILED(getClassObject(CLSID_QZ410UI, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        std::printf("cannot load the plug-in from %ls\n", path);
+        return 1;
+    }
+    const HRESULT created = factory->CreateInstance(nullptr, IID_IPrintOemUI, reinterpret_cast<void**>(&plugin));
+    factory->Release();
+    if (FAILED(created)) return 1;
+    // The stored record is read under the name the plug-in opens.
+    char16_t buffer[qz410::kPrinterNameBufferUnits] = {};
+    const std::wstring local(reinterpret_cast<const wchar_t*>(
+        qz410::WorkingPrinterName(reinterpret_cast<const char16_t*>(printer), buffer)));
+    if (local != printer) std::printf("printer %ls is opened as %ls\n", printer, local.c_str());
+    PrintStoredDefaults("before", local.c_str());
+    std::wstring name(printer);
+    const HRESULT hr = plugin->PrinterEvent(name.data(), PRINTER_EVENT_INITIALIZE, 0, 0);
+    std::printf("PrinterEvent(%ls, PRINTER_EVENT_INITIALIZE): 0x%08lX\n", printer, static_cast<unsigned long>(hr));
+    PrintStoredDefaults("after", local.c_str());
+    plugin->Release();
+    return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    enum class Command { Print, Document, Device, Screenshots, InstallPrinter, Initialize } command = Command::Print;
+    enum class Command { Print, Document, Device, Screenshots } command = Command::Print;
     const wchar_t* dll = L"QZ410UI.DLL";
-    std::wstring devModeFile, screenshotDir, picture, printer;
+    std::wstring devModeFile, screenshotDir, picture;
     bool dllGiven = false;
+    if (argc == 3 && wcscmp(argv[1], L"--install-printer") == 0) return InstallPrinterCommand(argv[2]);
+    if ((argc == 3 || argc == 4) && wcscmp(argv[1], L"--initialize") == 0) {
+        return InitializeCommand(argv[2], argc == 4 ? argv[3] : L"QZ410UI.DLL");
+    }
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--help" || arg == L"/?" || arg == L"-h") return Usage(0);
@@ -201,9 +274,6 @@ int wmain(int argc, wchar_t** argv) {
         } else if (arg == L"--screenshots" && i + 1 < argc) {
             command = Command::Screenshots;
             screenshotDir = argv[++i];
-        } else if ((arg == L"--install-printer" || arg == L"--initialize") && i + 1 < argc) {
-            command = arg == L"--initialize" ? Command::Initialize : Command::InstallPrinter;
-            printer = argv[++i];
         } else if (arg == L"--picture" && i + 1 < argc) {
             picture = argv[++i];
         } else if (arg == L"--devmode" && i + 1 < argc) {
@@ -223,10 +293,6 @@ int wmain(int argc, wchar_t** argv) {
         return RunSheet(qz410host::HostSession::Sheet::Device, dll, devModeFile);
     case Command::Screenshots:
         return qz410host::RunScreenshots(dll, screenshotDir, picture);
-    case Command::InstallPrinter:
-        return qz410host::RunInstallPrinter(printer.c_str());
-    case Command::Initialize:
-        return qz410host::RunInitialize(dll, printer.c_str());
     default:
         return Run(dll);
     }
