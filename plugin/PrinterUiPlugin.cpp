@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "colorpage/ColorPage.h"
 #include "plugin/Module.h"
 #include "settings/DevModeHandler.h"
 #include "settings/PrivateDevMode.h"
@@ -89,8 +90,9 @@ HRESULT STDMETHODCALLTYPE PrinterUiPlugin::PublishDriverInterface(IUnknown* pIUn
 
 HRESULT STDMETHODCALLTYPE PrinterUiPlugin::CommonUIProp(DWORD, POEMCUIPPARAM) noexcept { return E_NOTIMPL; }
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept {
-    return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO pPSUIInfo,
+                                                                  LPARAM lParam) noexcept {
+    return HandleDocumentSheets(pPSUIInfo, lParam);
 }
 
 HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DevicePropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept {
