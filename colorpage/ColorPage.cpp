@@ -131,10 +131,15 @@ void RestoreDefaults(HWND hDlg, ColorPageContext* context) {
 void OnInitDialog(HWND hDlg, LPARAM lParam) {
     const auto* page = reinterpret_cast<const PROPSHEETPAGEW*>(lParam);
     auto* context = page != nullptr ? reinterpret_cast<ColorPageContext*>(page->lParam) : nullptr;
+    if (context != nullptr) {
+        // The record first, so that every control operation below finds
+        // the control table in it.
+        for (int i = 0; i < kControlCount; ++i) context->controls[i] = GetDlgItem(hDlg, kFirstControlId + i);
+        SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
+    }
     SetSliderRanges(hDlg);
     if (context == nullptr) return;
     WritePageControls(hDlg, LiveSettings(context));
-    SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
     DetectPageChange(hDlg, LiveSettings(context));
     context->previewCropBuffer.Reset(HeapAlloc(GetProcessHeap(), 0, kPreviewCropBufferSize));
 }
@@ -203,6 +208,14 @@ void ShowMessage(const wchar_t* text) noexcept { MessageBoxW(nullptr, text, null
 
 ColorPageContext* PageContext(HWND hDlg) noexcept {
     return reinterpret_cast<ColorPageContext*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+}
+
+HWND PageControl(HWND hDlg, int id) noexcept {
+    const ColorPageContext* context = PageContext(hDlg);
+    if (context != nullptr && id >= kFirstControlId && id < kFirstControlId + kControlCount) {
+        return context->controls[id - kFirstControlId];
+    }
+    return GetDlgItem(hDlg, id);
 }
 
 HRESULT HandleDocumentSheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept {

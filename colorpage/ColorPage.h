@@ -9,6 +9,9 @@
 
 namespace qz410 {
 
+inline constexpr int kFirstControlId = 1004;  // slider "Brightness"
+inline constexpr int kControlCount = 25;      // up to the "Unsharp mask" box, 1028
+
 // One per added page, in the host's heap (it goes with that heap; nothing
 // here frees it). Reached from the page window through its DWLP_USER slot.
 struct ColorPageContext {
@@ -21,6 +24,10 @@ struct ColorPageContext {
     // picture, from WM_INITDIALOG to WM_DESTROY; empty when it could not be
     // had, and the page then goes on without it.
     UniqueHeapBlock previewCropBuffer;
+    // The page's controls by id (kFirstControlId on), looked up once: every
+    // repaint and every slider step reads and writes them, and a lookup by
+    // id costs a round trip to the window server each time.
+    HWND controls[kControlCount];
 };
 
 HRESULT HandleDocumentSheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept;
@@ -29,6 +36,9 @@ INT_PTR CALLBACK ColorPageProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
 
 // The record of a page window; null before its WM_INITDIALOG.
 ColorPageContext* PageContext(HWND hDlg) noexcept;
+
+// A control of the page, from the record's table once there is one.
+HWND PageControl(HWND hDlg, int id) noexcept;
 
 // The host's live block, which the page edits in place.
 inline PrivateDevMode* LiveDevMode(const ColorPageContext* context) noexcept {

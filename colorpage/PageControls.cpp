@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 
+#include "colorpage/ColorPage.h"
 #include "resources/resource.h"
 
 namespace qz410 {
@@ -10,28 +11,47 @@ namespace qz410 {
 namespace {
 
 void SetRange(HWND hDlg, int slider, SettingRange range) {
-    SendDlgItemMessageW(hDlg, slider, TBM_SETRANGE, TRUE,
+    SendMessageW(PageControl(hDlg, slider), TBM_SETRANGE, TRUE,
                         MAKELPARAM(static_cast<WORD>(range.minimum), static_cast<WORD>(range.maximum)));
 }
 
 // The low 16 bits of a slider's position.
 uint16_t Position(HWND hDlg, int slider) {
-    return static_cast<uint16_t>(SendDlgItemMessageW(hDlg, slider, TBM_GETPOS, 0, 0));
+    return static_cast<uint16_t>(SendMessageW(PageControl(hDlg, slider), TBM_GETPOS, 0, 0));
 }
 
 void SetPosition(HWND hDlg, int slider, LONG value) {
-    SendDlgItemMessageW(hDlg, slider, TBM_SETPOS, TRUE, static_cast<LPARAM>(value));
+    SendMessageW(PageControl(hDlg, slider), TBM_SETPOS, TRUE, static_cast<LPARAM>(value));
+}
+
+// A value box shows `text`. Setting a window's text costs a round trip to the
+// window server, and a slider step changes one box of eleven, so a box is
+// only written when its text changes.
+void Show(HWND hDlg, int box, const wchar_t* text) {
+    const HWND control = PageControl(hDlg, box);
+    wchar_t shown[16];
+    const LRESULT length = SendMessageW(control, WM_GETTEXT, 16, reinterpret_cast<LPARAM>(shown));
+    if (length >= 0 && length < 15 && lstrcmpW(shown, text) == 0) return;
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
 int16_t ReadSigned(HWND hDlg, int slider, int box, bool refresh) {
     const int16_t value = static_cast<int16_t>(Position(hDlg, slider));
-    if (refresh) SetDlgItemInt(hDlg, box, static_cast<UINT>(static_cast<int>(value)), TRUE);
+    if (refresh) {
+        wchar_t text[16];
+        wsprintfW(text, L"%d", static_cast<int>(value));
+        Show(hDlg, box, text);
+    }
     return value;
 }
 
 uint16_t ReadUnsigned(HWND hDlg, int slider, int box, bool refresh) {
     const uint16_t value = Position(hDlg, slider);
-    if (refresh) SetDlgItemInt(hDlg, box, value, FALSE);
+    if (refresh) {
+        wchar_t text[16];
+        wsprintfW(text, L"%u", static_cast<unsigned>(value));
+        Show(hDlg, box, text);
+    }
     return value;
 }
 
@@ -43,20 +63,21 @@ void ReadControls(HWND hDlg, ColorSettings& out, bool refresh) {
     out.magentaGreen = ReadSigned(hDlg, IDC_MAGENTA_GREEN, IDC_MAGENTA_GREEN_VALUE, refresh);
     out.yellowBlue = ReadSigned(hDlg, IDC_YELLOW_BLUE, IDC_YELLOW_BLUE_VALUE, refresh);
     out.sharpness = ReadUnsigned(hDlg, IDC_SHARPNESS, IDC_SHARPNESS_VALUE, refresh);
-    out.unsharpEnabled = IsDlgButtonChecked(hDlg, IDC_UNSHARP_MASK) == BST_CHECKED ? 1 : 0;
+    out.unsharpEnabled =
+        SendMessageW(PageControl(hDlg, IDC_UNSHARP_MASK), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 
     wchar_t text[16];
     out.unsharpAmount = static_cast<int16_t>(Position(hDlg, IDC_UNSHARP_AMOUNT));
     if (refresh) {
         // Shown in percent: 25 % a step from 25 % at the left end.
         wsprintfW(text, L"%d", static_cast<int>(static_cast<int16_t>(25 * (out.unsharpAmount + 1))));
-        SetDlgItemTextW(hDlg, IDC_UNSHARP_AMOUNT_VALUE, text);
+        Show(hDlg, IDC_UNSHARP_AMOUNT_VALUE, text);
     }
     out.unsharpRadius = static_cast<int16_t>(Position(hDlg, IDC_UNSHARP_RADIUS));
     if (refresh) {
         // Stored in tenths of a pixel.
         wsprintfW(text, L"%d.%d", out.unsharpRadius / 10, out.unsharpRadius % 10);
-        SetDlgItemTextW(hDlg, IDC_UNSHARP_RADIUS_VALUE, text);
+        Show(hDlg, IDC_UNSHARP_RADIUS_VALUE, text);
     }
     out.unsharpThreshold = static_cast<int16_t>(ReadUnsigned(hDlg, IDC_UNSHARP_THRESHOLD,
                                                              IDC_UNSHARP_THRESHOLD_VALUE, refresh));
@@ -97,8 +118,8 @@ void WritePageControls(HWND hDlg, const ColorSettings& in) noexcept {
     SetPosition(hDlg, IDC_MAGENTA_GREEN, in.magentaGreen);
     SetPosition(hDlg, IDC_YELLOW_BLUE, in.yellowBlue);
     SetPosition(hDlg, IDC_SHARPNESS, in.sharpness);
-    SendDlgItemMessageW(hDlg, IDC_UNSHARP_MASK, BM_SETCHECK, in.unsharpEnabled == 1 ? BST_CHECKED : BST_UNCHECKED,
-                        0);
+    SendMessageW(PageControl(hDlg, IDC_UNSHARP_MASK), BM_SETCHECK,
+                 in.unsharpEnabled == 1 ? BST_CHECKED : BST_UNCHECKED, 0);
     SetPosition(hDlg, IDC_UNSHARP_AMOUNT, in.unsharpAmount);
     SetPosition(hDlg, IDC_UNSHARP_RADIUS, in.unsharpRadius);
     SetPosition(hDlg, IDC_UNSHARP_THRESHOLD, in.unsharpThreshold);

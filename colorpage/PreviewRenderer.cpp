@@ -109,21 +109,27 @@ WorkingPicture LoadUserPicture(ColorPageContext* context, DibSectionAllocator& a
     return {};
 }
 
-WorkingPicture LoadBuiltInPicture(HDC dc, DibSectionAllocator& allocator) {
-    // Shared: owned by the system and never deleted.
-    auto* sample = static_cast<HBITMAP>(
-        LoadImageW(moduleInstance, MAKEINTRESOURCEW(IDB_SAMPLE_PICTURE), IMAGE_BITMAP, 0, 0, LR_SHARED));
-    if (sample == nullptr) return {};
+// The built-in picture straight from the module's resource data, a packed
+// 192 x 192 24-bit DIB. Loading it as a bitmap object each repaint (which
+// LR_SHARED does not spare for bitmaps) would leave one GDI bitmap behind
+// per repaint and pass the pixels through the display's format.
+WorkingPicture LoadBuiltInPicture(DibSectionAllocator& allocator) {
+    const HRSRC found = FindResourceW(moduleInstance, MAKEINTRESOURCEW(IDB_SAMPLE_PICTURE), RT_BITMAP);
+    if (found == nullptr) return {};
+    const DWORD size = SizeofResource(moduleInstance, found);
+    const HGLOBAL loaded = LoadResource(moduleInstance, found);  // module memory: never freed
+    const auto* data = loaded != nullptr ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+    if (data == nullptr || size < kBitmapInfoHeaderSize) return {};
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, data, sizeof header);
+    if (header.biSize < sizeof header || header.biWidth != kPreviewSide || header.biHeight != kPreviewSide ||
+        header.biBitCount != 24 || header.biCompression != BI_RGB || header.biClrUsed != 0 ||
+        size < header.biSize || size - header.biSize < kPreviewCropBytes) {
+        return {};
+    }
     uint8_t* pixels = allocator.AllocatePicture(nullptr, 0, kPreviewSide, kPreviewSide, kPreviewCropBytes);
     if (pixels == nullptr) return {};
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = kPreviewSide;
-    info.bmiHeader.biHeight = kPreviewSide;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    if (GetDIBits(dc, sample, 0, kPreviewSide, pixels, &info, DIB_RGB_COLORS) != kPreviewSide) return {};
+    std::memcpy(pixels, data + header.biSize, kPreviewCropBytes);
     return {pixels, kPreviewSide, kPreviewSide, static_cast<int32_t>(kPreviewCropStride)};
 }
 
@@ -139,7 +145,7 @@ void RenderPreview(HWND hDlg) noexcept {
 
     DibSectionAllocator allocator(dc);
     WorkingPicture picture = LoadUserPicture(context, allocator);
-    if (picture.pixels == nullptr) picture = LoadBuiltInPicture(dc, allocator);
+    if (picture.pixels == nullptr) picture = LoadBuiltInPicture(allocator);
     if (picture.pixels == nullptr) return;
 
     ColorSettings settings{};
