@@ -24,6 +24,13 @@ if [ "$1" = "--stop" ]; then
   fi
   exit 0
 fi
+# A kernel without 32-bit support cannot start Wine's 32-bit loader, which
+# /usr/bin/wine tries first; the 64-bit loader still runs 64-bit programs.
+wine=wine
+if ! wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  wine=/usr/lib/wine/wine64
+  export WINELOADER=$wine
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
@@ -51,16 +58,21 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$n"
 fi
 
-if ! [ -f "$prefix/.qz410-ready" ]; then
-  wineboot -i >/dev/null 2>&1 || true
+# The marker holds the version of this set-up, so that older prefixes get
+# the later steps too.
+if [ "$(cat "$prefix/.qz410-ready" 2>/dev/null)" != 2 ]; then
+  "$wine" wineboot.exe -i >/dev/null 2>&1 || true
   # A crashing test must end with its exit code, not wait in the debugger.
   for view in 32 64; do
-    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
+    "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
   done
+  # Without a window manager, Wine waits about two seconds on every closing
+  # dialog for a manager's answer, unless it manages its windows itself.
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
   wineserver -w
-  touch "$prefix/.qz410-ready"
+  echo 2 > "$prefix/.qz410-ready"
 fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+exec "$wine" "$@"

@@ -1,13 +1,17 @@
-// qz410host: loads a QZ410UI.DLL the way the driver's core UI module does and
-// prints what the plug-in answers. A quick check of a build on a machine
-// without the printer: qz410host [path\to\QZ410UI.DLL]
+// qz410host: loads a QZ410UI.DLL the way the driver's core UI module does.
+// Without a command it prints what the plug-in answers, a quick check of a
+// build on a machine without the printer; --document and --device open the
+// printing preferences or the printer's properties for a person, keeping
+// the device mode in a file between runs.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/PrivateDevMode.h"
+#include "tools/qz410host/HostSession.h"
 
 namespace {
 
@@ -142,12 +146,64 @@ int Run(const wchar_t* path) {
     return hr == S_OK ? 0 : 1;
 }
 
+// The sheet for a person, modal; the device mode lives in `devModeFile`.
+int RunSheet(qz410host::HostSession::Sheet sheet, const wchar_t* dllPath, const std::wstring& devModeFile) {
+    qz410host::HostSession session;
+    if (!session.Load(dllPath, devModeFile.c_str())) return 1;
+    const INT_PTR result = session.RunModal(sheet);
+    std::printf("the sheet closed with %ld; device mode in %ls\n", static_cast<long>(result), devModeFile.c_str());
+    return result < 0 ? 1 : 0;
+}
+
+// The default device-mode file lies beside the program.
+std::wstring DefaultDevModeFile() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring file(path, length);
+    const size_t slash = file.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? std::wstring() : file.substr(0, slash + 1)) + L"qz410host.devmode";
+}
+
+int Usage(int status) {
+    std::printf(
+        "usage: qz410host [path\\to\\QZ410UI.DLL]\n"
+        "         prints what the plug-in answers\n"
+        "       qz410host --document|--device [--devmode FILE] [path\\to\\QZ410UI.DLL]\n"
+        "         opens the printing preferences or the printer's properties; the device\n"
+        "         mode is kept in FILE (default: qz410host.devmode beside the program)\n");
+    return status;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc > 2 || (argc == 2 && (wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"/?") == 0))) {
-        std::printf("usage: qz410host [path\\to\\QZ410UI.DLL]\n");
-        return argc > 2 ? 2 : 0;
+    enum class Command { Print, Document, Device } command = Command::Print;
+    const wchar_t* dll = L"QZ410UI.DLL";
+    std::wstring devModeFile;
+    bool dllGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--help" || arg == L"/?" || arg == L"-h") return Usage(0);
+        if (arg == L"--document") {
+            command = Command::Document;
+        } else if (arg == L"--device") {
+            command = Command::Device;
+        } else if (arg == L"--devmode" && i + 1 < argc) {
+            devModeFile = argv[++i];
+        } else if (arg.rfind(L"--", 0) != 0 && !dllGiven) {
+            dll = argv[i];
+            dllGiven = true;
+        } else {
+            return Usage(2);
+        }
     }
-    return Run(argc == 2 ? argv[1] : L"QZ410UI.DLL");
+    if (devModeFile.empty()) devModeFile = DefaultDevModeFile();
+    switch (command) {
+    case Command::Document:
+        return RunSheet(qz410host::HostSession::Sheet::Document, dll, devModeFile);
+    case Command::Device:
+        return RunSheet(qz410host::HostSession::Sheet::Device, dll, devModeFile);
+    default:
+        return Run(dll);
+    }
 }
