@@ -75,4 +75,13 @@ fi
 flock -u 9
 exec 9>&-
 
+# Say plainly why a 32-bit program cannot run here, instead of Wine's
+# "ShellExecuteEx failed".
+if [ "$wine" != wine ] && [ -f "$1" ]; then
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  if [ "$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')" = 014c ]; then
+    echo "wine-run: this machine's kernel cannot run 32-bit programs such as $1" >&2
+    exit 1
+  fi
+fi
 exec "$wine" "$@"

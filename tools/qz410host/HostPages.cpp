@@ -303,9 +303,7 @@ HPROPSHEETPAGE HostPages::Create(HostSession& session, Kind kind) {
     }
     PROPSHEETPAGEW page{};
     page.dwSize = sizeof page;
-    // Made with the sheet, so that the host sees every apply even when the
-    // sheet opens on another tab.
-    page.dwFlags = PSP_DLGINDIRECT | PSP_PREMATURE;
+    page.dwFlags = PSP_DLGINDIRECT;
     page.hInstance = GetModuleHandleW(nullptr);
     page.pResource = reinterpret_cast<LPCDLGTEMPLATE>(session.templates.back().data());
     page.pfnDlgProc = proc;

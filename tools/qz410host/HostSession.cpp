@@ -425,13 +425,18 @@ INT_PTR HostSession::CreateSheet(int startPage, DWORD flags) {
 HWND HostSession::OpenModeless(Sheet sheet, int startPage) {
     if (plugin == nullptr || sheetWindow != nullptr) return nullptr;
     if (!BuildPages(sheet)) return nullptr;
-    const INT_PTR result = CreateSheet(startPage, PSH_MODELESS);
+    const INT_PTR result = CreateSheet(0, PSH_MODELESS);
     if (result == 0 || result == -1) {
         std::fprintf(stderr, "qz410host: PropertySheet failed (error %lu)\n", GetLastError());
         Finish();
         return nullptr;
     }
     sheetWindow = reinterpret_cast<HWND>(result);
+    // The host's pages only hear of an apply once their windows exist (Wine
+    // ignores PSP_PREMATURE), so the sheet passes through them, as a person
+    // clicking through the tabs would, before it shows the start page.
+    for (int index = 1; index < hostPageCount; ++index) PropSheet_SetCurSel(sheetWindow, nullptr, index);
+    PropSheet_SetCurSel(sheetWindow, nullptr, startPage);
     Pump();
     return sheetWindow;
 }

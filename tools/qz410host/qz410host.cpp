@@ -12,6 +12,8 @@
 #include "plugin/UniqueResource.h"
 #include "settings/PrivateDevMode.h"
 #include "tools/qz410host/HostSession.h"
+#include "tools/qz410host/PrinterSetup.h"
+#include "tools/qz410host/Screenshots.h"
 
 namespace {
 
@@ -170,16 +172,24 @@ int Usage(int status) {
         "         prints what the plug-in answers\n"
         "       qz410host --document|--device [--devmode FILE] [path\\to\\QZ410UI.DLL]\n"
         "         opens the printing preferences or the printer's properties; the device\n"
-        "         mode is kept in FILE (default: qz410host.devmode beside the program)\n");
+        "         mode is kept in FILE (default: qz410host.devmode beside the program)\n"
+        "       qz410host --screenshots DIR [--picture FILE.bmp] [path\\to\\QZ410UI.DLL]\n"
+        "         sets a few controls as a person would and saves the Color correction\n"
+        "         page, the option page and the Version page as PNG files in DIR\n"
+        "       qz410host --install-printer NAME\n"
+        "         installs printer NAME (port FILE:, Wine's PostScript driver)\n"
+        "       qz410host --initialize NAME [path\\to\\QZ410UI.DLL]\n"
+        "         lets the plug-in initialise printer NAME, printing its default device\n"
+        "         mode before and after\n");
     return status;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    enum class Command { Print, Document, Device } command = Command::Print;
+    enum class Command { Print, Document, Device, Screenshots, InstallPrinter, Initialize } command = Command::Print;
     const wchar_t* dll = L"QZ410UI.DLL";
-    std::wstring devModeFile;
+    std::wstring devModeFile, screenshotDir, picture, printer;
     bool dllGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
@@ -188,6 +198,14 @@ int wmain(int argc, wchar_t** argv) {
             command = Command::Document;
         } else if (arg == L"--device") {
             command = Command::Device;
+        } else if (arg == L"--screenshots" && i + 1 < argc) {
+            command = Command::Screenshots;
+            screenshotDir = argv[++i];
+        } else if ((arg == L"--install-printer" || arg == L"--initialize") && i + 1 < argc) {
+            command = arg == L"--initialize" ? Command::Initialize : Command::InstallPrinter;
+            printer = argv[++i];
+        } else if (arg == L"--picture" && i + 1 < argc) {
+            picture = argv[++i];
         } else if (arg == L"--devmode" && i + 1 < argc) {
             devModeFile = argv[++i];
         } else if (arg.rfind(L"--", 0) != 0 && !dllGiven) {
@@ -203,6 +221,12 @@ int wmain(int argc, wchar_t** argv) {
         return RunSheet(qz410host::HostSession::Sheet::Document, dll, devModeFile);
     case Command::Device:
         return RunSheet(qz410host::HostSession::Sheet::Device, dll, devModeFile);
+    case Command::Screenshots:
+        return qz410host::RunScreenshots(dll, screenshotDir, picture);
+    case Command::InstallPrinter:
+        return qz410host::RunInstallPrinter(printer.c_str());
+    case Command::Initialize:
+        return qz410host::RunInitialize(dll, printer.c_str());
     default:
         return Run(dll);
     }

@@ -1,0 +1,267 @@
+// The screenshot mode of qz410host: opens the sheets as a person would use
+// them, sets a few controls through their real messages and saves pictures
+// of the Color correction page, the option page with the "Smear Control"
+// list open, and the Version page.
+#include "tools/qz410host/Screenshots.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "tools/qz410host/HostPages.h"
+#include "tools/qz410host/HostSession.h"
+
+namespace qz410host {
+
+namespace {
+
+// Control ids of the plug-in's Color correction page.
+constexpr int kSelectFileButton = 1011;
+constexpr struct {
+    int id;
+    int position;
+} kSliderMoves[] = {
+    {1004, 2},  // brightness
+    {1005, 3},  // contrast
+    {1007, 5},  // saturation
+    {1010, 2},  // sharpness
+    {1009, -2}, // yellow-blue
+};
+// The file name box of the common file dialog (old and Explorer style).
+constexpr int kFileNameEdit = 0x480;
+constexpr int kFileNameCombo = 0x47C;
+constexpr size_t kPreviewPathOffset = 40;
+
+const wchar_t* Arch() { return sizeof(void*) == 4 ? L"x86" : L"x64"; }
+
+// A 320 x 240 picture with what colour corrections show well: a sky
+// gradient, saturated primaries, skin tones, a grey ramp and fine stripes.
+bool WriteSamplePicture(const std::wstring& path) {
+    constexpr int width = 320, height = 240;
+    constexpr int stride = width * 3;
+    std::vector<unsigned char> file(54 + stride * height);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
+    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&file[at], &v, 2); };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<uint32_t>(file.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, width);
+    put32(22, height);
+    put16(26, 1);
+    put16(28, 24);
+    put32(34, static_cast<uint32_t>(stride * height));
+    for (int y = 0; y < height; ++y) {  // y counts from the top
+        unsigned char* row = &file[54 + stride * (height - 1 - y)];
+        for (int x = 0; x < width; ++x) {
+            int r, g, b;
+            if (y < 120) {  // sky, light towards the horizon
+                r = 90 + y;
+                g = 140 + y * 3 / 4;
+                b = 230 - y / 8;
+            } else {  // meadow
+                r = 60 + (x * 7 + y * 3) % 20;
+                g = 140 - (y - 120) / 3;
+                b = 50;
+            }
+            const int dx = x - 250, dy = y - 50;
+            if (dx * dx + dy * dy < 28 * 28) r = 255, g = 214, b = 60;  // sun
+            const int fx = x - 80, fy = y - 120;
+            if (fx * fx * 4 + fy * fy * 3 < 60 * 60) r = 232, g = 176, b = 140;  // a face's tone
+            if (y >= 180 && y < 210 && x >= 150) {  // red, green, blue, cyan, magenta, yellow
+                static const int primaries[6][3] = {{220, 30, 30}, {30, 180, 40}, {30, 60, 220},
+                                                    {30, 200, 210}, {210, 40, 190}, {240, 220, 30}};
+                const int* c = primaries[std::min((x - 150) / 29, 5)];
+                r = c[0], g = c[1], b = c[2];
+            }
+            if (y >= 210) r = g = b = x * 255 / (width - 1);       // grey ramp
+            if (y >= 150 && y < 175 && x >= 160 && x < 300) {       // fine stripes
+                r = g = b = (x % 2 == 0) != (y % 2 == 0) ? 30 : 225;
+            }
+            row[3 * x] = static_cast<unsigned char>(b);
+            row[3 * x + 1] = static_cast<unsigned char>(g);
+            row[3 * x + 2] = static_cast<unsigned char>(r);
+        }
+    }
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(out, file.data(), static_cast<DWORD>(file.size()), &written, nullptr) &&
+                    written == file.size();
+    return CloseHandle(out) && ok;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
+// Moves a trackbar as a person's drag ends: the new position, then the
+// notifications the trackbar sends its parent.
+void MoveSlider(HWND page, int id, int position) {
+    HWND slider = GetDlgItem(page, id);
+    if (slider == nullptr) return;
+    SendMessageW(slider, TBM_SETPOS, TRUE, position);
+    SendMessageW(page, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position), reinterpret_cast<LPARAM>(slider));
+    SendMessageW(page, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
+}
+
+// The person at the dialogs that "Select file" opens, on a thread of its
+// own while the page's thread runs them: types the path into the common file
+// dialog's file name box and presses Open; reads out and closes any message
+// box the page shows after it.
+struct DialogAnswerer {
+    DialogAnswerer(DWORD threadId, HWND sheet, const std::wstring& path) : threadId(threadId), sheet(sheet), path(path) {}
+
+    DWORD threadId;
+    HWND sheet;
+    std::wstring path;
+    volatile LONG stop = 0;
+    bool fileDialogAnswered = false;
+    std::vector<HWND> answered;
+
+    static BOOL CALLBACK Answer(HWND window, LPARAM lParam) {
+        auto* self = reinterpret_cast<DialogAnswerer*>(lParam);
+        wchar_t className[16] = {};
+        GetClassNameW(window, className, 16);
+        if (window == self->sheet || wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window) ||
+            GetDlgItem(window, IDOK) == nullptr ||
+            std::find(self->answered.begin(), self->answered.end(), window) != self->answered.end()) {
+            return TRUE;
+        }
+        HWND name = GetDlgItem(window, kFileNameEdit);
+        if (name == nullptr) name = GetDlgItem(window, kFileNameCombo);
+        if (name != nullptr) {
+            SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->path.c_str()));
+            self->fileDialogAnswered = true;
+        } else {
+            wchar_t text[260] = {};
+            GetDlgItemTextW(window, 0xFFFF, text, 260);
+            std::printf("the page says: %ls\n", text);
+        }
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
+        self->answered.push_back(window);
+        return TRUE;
+    }
+
+    static DWORD WINAPI Run(void* parameter) {
+        auto* self = static_cast<DialogAnswerer*>(parameter);
+        for (int tick = 0; tick < 400 && InterlockedCompareExchange(&self->stop, 0, 0) == 0; ++tick) {
+            Sleep(50);
+            EnumThreadWindows(self->threadId, Answer, reinterpret_cast<LPARAM>(self));
+        }
+        return 0;
+    }
+};
+
+// "Select file" clicked as a person does, the real file dialog answered by
+// the answerer; true when the page took the picture into the device mode.
+bool ChoosePicture(HostSession& session, HWND page, const std::wstring& picture) {
+    HWND button = GetDlgItem(page, kSelectFileButton);
+    if (button == nullptr) return false;
+    DialogAnswerer answerer(GetCurrentThreadId(), session.SheetWindow(), picture);
+    HANDLE thread = CreateThread(nullptr, 0, DialogAnswerer::Run, &answerer, 0, nullptr);
+    if (thread == nullptr) return false;
+    // Returns when the page's command is done: the dialogs run their own
+    // loops on this thread meanwhile.
+    SendMessageW(button, BM_CLICK, 0, 0);
+    InterlockedExchange(&answerer.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    session.PumpFor(100);
+    const auto* path = reinterpret_cast<const wchar_t*>(session.PrivateDevMode() + kPreviewPathOffset);
+    return answerer.fileDialogAnswered && _wcsicmp(path, picture.c_str()) == 0;
+}
+
+// Waits until the sheet has painted, then saves it.
+bool SaveSheet(HostSession& session, const std::wstring& path, HWND openList = nullptr) {
+    session.PumpFor(300);
+    RedrawWindow(session.SheetWindow(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    session.PumpFor(300);
+    bool saved;
+    if (openList == nullptr) {
+        saved = SaveWindowPng(session.SheetWindow(), path.c_str());
+    } else {
+        // The open list is a window of its own above the sheet: the picture
+        // comes from the screen.
+        RECT area{}, list{};
+        GetWindowRect(session.SheetWindow(), &area);
+        SendMessageW(openList, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&list));
+        UnionRect(&area, &area, &list);
+        saved = SaveScreenPng(area, path.c_str());
+    }
+    std::printf("%s %ls\n", saved ? "saved" : "could not save", path.c_str());
+    return saved;
+}
+
+int PageCount(HostSession& session) {
+    return TabCtrl_GetItemCount(PropSheet_GetTabControl(session.SheetWindow()));
+}
+
+}  // namespace
+
+int RunScreenshots(const wchar_t* dllPath, const std::wstring& directory, std::wstring picture) {
+    const std::wstring dir = FullPath(directory);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    if (picture.empty()) {
+        picture = dir + L"\\sample-picture.bmp";
+        if (!WriteSamplePicture(picture)) {
+            std::printf("cannot write %ls\n", picture.c_str());
+            return 1;
+        }
+    }
+    picture = FullPath(picture);
+    int failures = 0;
+
+    HostSession session;
+    if (!session.Load(dllPath)) return 1;
+    if (session.OpenModeless(HostSession::Sheet::Document) == nullptr) return 1;
+    const int first = session.FirstPluginPageIndex();
+    if (PageCount(session) <= first) {
+        std::printf("the plug-in adds no document page: color-correction-%ls.png skipped\n", Arch());
+    } else {
+        HWND page = session.ShowPage(first);
+        for (const auto& move : kSliderMoves) MoveSlider(page, move.id, move.position);
+        if (ChoosePicture(session, page, picture)) {
+            std::printf("picture chosen through the page's file dialog: %ls\n", picture.c_str());
+        } else {
+            std::printf("the page did not take %ls through its file dialog\n", picture.c_str());
+            ++failures;
+        }
+        if (!SaveSheet(session, dir + L"\\color-correction-" + Arch() + L".png")) ++failures;
+    }
+
+    HWND options = session.ShowPage(1);
+    HWND smearList = nullptr;
+    for (DWORD i = 0; i < session.OptionItemCount(); ++i) {
+        const OPTITEM& item = session.OptionItems()[i];
+        if (item.pName != nullptr && !IS_INTRESOURCE(item.pName) && wcscmp(item.pName, L"Smear Control") == 0) {
+            smearList = GetDlgItem(options, kOptionListBase + static_cast<int>(i));
+        }
+    }
+    if (smearList == nullptr) {
+        std::printf("the plug-in adds no \"Smear Control\" option: option-page-%ls.png skipped\n", Arch());
+    } else {
+        SetFocus(smearList);
+        SendMessageW(smearList, CB_SHOWDROPDOWN, TRUE, 0);
+        if (!SaveSheet(session, dir + L"\\option-page-" + Arch() + L".png", smearList)) ++failures;
+        SendMessageW(smearList, CB_SHOWDROPDOWN, FALSE, 0);
+    }
+    session.Press(PSBTN_CANCEL);
+
+    if (session.OpenModeless(HostSession::Sheet::Device) == nullptr) return 1;
+    if (PageCount(session) <= session.FirstPluginPageIndex()) {
+        std::printf("the plug-in adds no device page: version-%ls.png skipped\n", Arch());
+    } else {
+        session.ShowPage(session.FirstPluginPageIndex());
+        if (!SaveSheet(session, dir + L"\\version-" + Arch() + L".png")) ++failures;
+    }
+    session.Press(PSBTN_CANCEL);
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace qz410host
