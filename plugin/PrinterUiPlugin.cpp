@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "colorpage/ColorPage.h"
 #include "integration/PrinterInitialization.h"
 #include "integration/SmearControl.h"
 #include "plugin/Module.h"
@@ -94,8 +95,9 @@ HRESULT STDMETHODCALLTYPE PrinterUiPlugin::CommonUIProp(DWORD dwMode, POEMCUIPPA
     return HandleCommonUIProp(dwMode, pOemCUIPParam);
 }
 
-HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO, LPARAM) noexcept {
-    return E_NOTIMPL;
+HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DocumentPropertySheets(PPROPSHEETUI_INFO pPSUIInfo,
+                                                                  LPARAM lParam) noexcept {
+    return HandleDocumentSheets(pPSUIInfo, lParam);
 }
 
 HRESULT STDMETHODCALLTYPE PrinterUiPlugin::DevicePropertySheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept {

@@ -143,3 +143,27 @@ UniqueHeapObject<T> MakeHeapObject() noexcept {
 }
 
 }  // namespace qz410
+
+namespace qz410 {
+
+// The device context of one WM_PAINT: ends the painting (EndPaint) so that
+// the update region is validated on every path.
+struct PaintTraits {
+    using Type = HDC;
+    HWND window = nullptr;
+    const PAINTSTRUCT* paint = nullptr;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type) const noexcept { EndPaint(window, paint); }
+};
+using UniquePaint = UniqueResource<PaintTraits>;
+
+// A file by its path that is deleted unless released: a temporary file that
+// is moved into place once it is complete.
+struct TemporaryFileTraits {
+    using Type = const wchar_t*;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type path) const noexcept { DeleteFileW(path); }
+};
+using UniqueTemporaryFile = UniqueResource<TemporaryFileTraits>;
+
+}  // namespace qz410

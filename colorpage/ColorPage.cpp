@@ -1,0 +1,278 @@
+#include "colorpage/ColorPage.h"
+
+#include <windows.h>
+#include <commdlg.h>
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "colorpage/PageControls.h"
+#include "imaging/PictureLoader.h"
+#include "plugin/Module.h"
+#include "resources/resource.h"
+#include "settings/RawBytes.h"
+
+namespace qz410 {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t));
+static_assert(sizeof(PROPSHEETPAGEW) == sizeof(PROPSHEETPAGEW_V3));
+
+namespace {
+
+void AddColorPage(PPROPSHEETUI_INFO info, ColorPageContext* context) {
+    PROPSHEETPAGEW page{};
+    page.dwSize = sizeof page;
+    page.dwFlags = 0;
+    page.hInstance = moduleInstance;
+    page.pszTemplate = MAKEINTRESOURCEW(IDD_COLOR_PAGE);
+    page.pfnDlgProc = ColorPageProc;
+    page.lParam = reinterpret_cast<LPARAM>(context);
+    context->pageHandle = reinterpret_cast<HANDLE>(
+        info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW, reinterpret_cast<LPARAM>(&page), 0));
+    info->Result = static_cast<ULONG_PTR>(info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_GET_PAGECOUNT, 0, 0));
+}
+
+HRESULT InitSheet(PPROPSHEETUI_INFO info) {
+    auto* uiParam = reinterpret_cast<POEMUIPSPARAM>(info->lParamInit);
+    if (uiParam == nullptr || uiParam->hOEMHeap == nullptr || uiParam->pOEMDM == nullptr ||
+        info->pfnComPropSheet == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    // The page cannot work without its record, so without one it is not
+    // added at all, and the host learns that the request failed.
+    void* memory = HeapAlloc(uiParam->hOEMHeap, HEAP_ZERO_MEMORY, sizeof(ColorPageContext));
+    if (memory == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return E_FAIL;
+    }
+    auto* context = new (memory) ColorPageContext();
+    context->hComPropSheet = info->hComPropSheet;
+    context->pfnComPropSheet = info->pfnComPropSheet;
+    context->uiParam = uiParam;
+    context->appliedSettings = LiveSettings(context);
+    AddColorPage(info, context);
+    return S_OK;
+}
+
+// Reads up to `count` bytes; fewer only at the end of the file or on an
+// error.
+DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count) {
+    DWORD done = 0;
+    while (done < count) {
+        DWORD got = 0;
+        if (!ReadFile(file, static_cast<BYTE*>(buffer) + done, count - done, &got, nullptr) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+void SelectPreviewPicture(HWND hDlg, ColorPageContext* context) {
+    wchar_t path[kPathUnits] = {};
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hDlg;
+    dialog.lpstrFilter = L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kPathUnits;
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;
+    if (GetOpenFileNameW(&dialog) != 1) return;
+    path[kPathUnits - 1] = 0;
+
+    UniqueFile file(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        ShowMessage(L"Could not open file.");
+        return;
+    }
+    // Only biBitCount, the 16-bit value at offset 14 of the info header, is
+    // looked at, so only the header's first 16 bytes are read. A file that
+    // ends before them, or whose pixel offset leaves no room for them, has no
+    // bit count to test and is no bitmap that the preview could show.
+    constexpr DWORD kBitCountEnd = 16;
+    BYTE fileHeader[kBitmapFileHeaderSize];
+    BYTE infoStart[kBitCountEnd];
+    bool isBitmap = ReadUpTo(file.Get(), fileHeader, sizeof fileHeader) == sizeof fileHeader &&
+                    Load<uint16_t>(fileHeader, 0) == 0x4D42;
+    if (isBitmap) {
+        const uint32_t bfOffBits = Load<uint32_t>(fileHeader, 10);
+        isBitmap = bfOffBits >= kBitmapFileHeaderSize + kBitCountEnd &&
+                   ReadUpTo(file.Get(), infoStart, sizeof infoStart) == sizeof infoStart;
+    }
+    file.Reset();
+    if (!isBitmap) {
+        ShowMessage(L"This is not a bitmap image file.");
+        return;
+    }
+    if (Load<uint16_t>(infoStart, 14) != 24) {
+        ShowMessage(L"Select a 24-bit true color bitmap image file.");
+        return;
+    }
+    PrivateDevMode* live = LiveDevMode(context);
+    std::memset(live->previewImagePath, 0, sizeof live->previewImagePath);
+    std::memcpy(live->previewImagePath, path, std::wcslen(path) * sizeof(wchar_t));
+    InvalidatePreview(hDlg);
+}
+
+void RestoreDefaults(HWND hDlg, ColorPageContext* context) {
+    PrivateDevMode* live = LiveDevMode(context);
+    std::memset(live->previewImagePath, 0, sizeof live->previewImagePath);
+    ColorSettings defaults{};
+    defaults.unsharpAmount = 5;
+    defaults.unsharpRadius = 10;
+    defaults.unsharpThreshold = 5;
+    WritePageControls(hDlg, defaults);
+    DetectPageChange(hDlg, LiveSettings(context));
+    InvalidatePreview(hDlg);
+}
+
+void OnInitDialog(HWND hDlg, LPARAM lParam) {
+    const auto* page = reinterpret_cast<const PROPSHEETPAGEW*>(lParam);
+    auto* context = page != nullptr ? reinterpret_cast<ColorPageContext*>(page->lParam) : nullptr;
+    if (context != nullptr) {
+        // The record first, so that every control operation below finds
+        // the control table in it.
+        for (int i = 0; i < kControlCount; ++i) context->controls[i] = GetDlgItem(hDlg, kFirstControlId + i);
+        SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(context));
+    }
+    SetSliderRanges(hDlg);
+    if (context == nullptr) return;
+    WritePageControls(hDlg, LiveSettings(context));
+    DetectPageChange(hDlg, LiveSettings(context));
+    context->previewCropBuffer.Reset(HeapAlloc(GetProcessHeap(), 0, kPreviewCropBufferSize));
+}
+
+void OnCommand(HWND hDlg, WPARAM wParam) {
+    if (HIWORD(wParam) != BN_CLICKED) return;
+    ColorPageContext* context = PageContext(hDlg);
+    if (context == nullptr) return;
+    switch (LOWORD(wParam)) {
+    case IDC_SELECT_FILE:
+        SelectPreviewPicture(hDlg, context);
+        break;
+    case IDC_SAVE_SETTINGS:
+        SaveSettingsFile(hDlg);
+        break;
+    case IDC_LOAD_SETTINGS:
+        LoadSettingsFile(hDlg);
+        break;
+    case IDC_DEFAULT_SETTINGS:
+        RestoreDefaults(hDlg, context);
+        break;
+    case IDC_UNSHARP_MASK:
+        InvalidatePreview(hDlg);
+        break;
+    default:
+        break;
+    }
+}
+
+void OnNotify(HWND hDlg, const NMHDR* header) {
+    ColorPageContext* context = PageContext(hDlg);
+    if (header == nullptr || context == nullptr) return;
+    switch (header->code) {
+    case PSN_SETACTIVE:
+        StoreLiveSettings(context, context->appliedSettings);
+        break;
+    case PSN_KILLACTIVE: {
+        ColorSettings live = LiveSettings(context);
+        ReadPageControlsQuietly(hDlg, live);
+        StoreLiveSettings(context, live);
+        break;
+    }
+    case PSN_APPLY:
+        context->appliedSettings = LiveSettings(context);
+        context->pfnComPropSheet(context->hComPropSheet, CPSFUNC_SET_RESULT,
+                                 reinterpret_cast<LPARAM>(context->pageHandle), CPSUI_OK);
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+ColorSettings LiveSettings(const ColorPageContext* context) noexcept {
+    ColorSettings settings;
+    std::memcpy(&settings, &LiveDevMode(context)->settings, sizeof settings);
+    return settings;
+}
+
+void StoreLiveSettings(const ColorPageContext* context, const ColorSettings& settings) noexcept {
+    std::memcpy(&LiveDevMode(context)->settings, &settings, sizeof settings);
+}
+
+void ShowMessage(const wchar_t* text) noexcept { MessageBoxW(nullptr, text, nullptr, MB_OK); }
+
+ColorPageContext* PageContext(HWND hDlg) noexcept {
+    return reinterpret_cast<ColorPageContext*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+}
+
+HWND PageControl(HWND hDlg, int id) noexcept {
+    const ColorPageContext* context = PageContext(hDlg);
+    if (context != nullptr && id >= kFirstControlId && id < kFirstControlId + kControlCount) {
+        return context->controls[id - kFirstControlId];
+    }
+    return GetDlgItem(hDlg, id);
+}
+
+HRESULT HandleDocumentSheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept {
+    if (pPSUIInfo == nullptr || pPSUIInfo->Version != PROPSHEETUI_INFO_VERSION) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return E_FAIL;
+    }
+    switch (pPSUIInfo->Reason) {
+    case PROPSHEETUI_REASON_INIT:
+        return InitSheet(pPSUIInfo);
+    case PROPSHEETUI_REASON_GET_INFO_HEADER:
+        if (lParam != 0) reinterpret_cast<PPROPSHEETUI_INFO_HEADER>(lParam)->pTitle = nullptr;
+        pPSUIInfo->Result = 1;
+        break;
+    case PROPSHEETUI_REASON_DESTROY:
+        pPSUIInfo->Result = 1;
+        break;
+    case PROPSHEETUI_REASON_SET_RESULT:
+        if (lParam != 0) pPSUIInfo->Result = reinterpret_cast<PSETRESULT_INFO>(lParam)->Result;
+        break;
+    case PROPSHEETUI_REASON_GET_ICON:
+        pPSUIInfo->Result = 0;
+        break;
+    default:
+        pPSUIInfo->Result = static_cast<ULONG_PTR>(lParam);
+        break;
+    }
+    return S_OK;
+}
+
+INT_PTR CALLBACK ColorPageProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(hDlg, lParam);
+        break;
+    case WM_HSCROLL:
+        if (ColorPageContext* context = PageContext(hDlg)) {
+            DetectPageChange(hDlg, LiveSettings(context));
+            InvalidatePreview(hDlg);
+        }
+        break;
+    case WM_COMMAND:
+        OnCommand(hDlg, wParam);
+        break;
+    case WM_NOTIFY:
+        OnNotify(hDlg, reinterpret_cast<const NMHDR*>(lParam));
+        break;
+    case WM_PAINT:
+        RenderPreview(hDlg);
+        break;
+    case WM_DESTROY:
+        if (ColorPageContext* context = PageContext(hDlg)) context->previewCropBuffer.Reset();
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+}  // namespace qz410

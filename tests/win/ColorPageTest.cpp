@@ -1,0 +1,650 @@
+// The Color correction page in the stand-in host's real property sheet,
+// driven with the messages its controls send. The file dialogs and message
+// boxes are the DLL's own imports, pointed at recorders here.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "imaging/PictureLoader.h"
+#include "imaging/PreviewCorrection.h"
+#include "resources/resource.h"
+#include "settings/ColorSettingsFile.h"
+#include "settings/PrivateDevMode.h"
+#include "tests/core/TestBitmaps.h"
+#include "tests/win/ImportPatch.h"
+#include "tools/qz410host/HostSession.h"
+
+namespace qz410test {
+namespace {
+
+using qz410::ColorSettings;
+using qz410::PrivateDevMode;
+using namespace std::string_literals;
+
+constexpr int kApplyButton = 0x3021;
+
+// ---- What the page asks of the system --------------------------------------
+
+struct DialogCall {
+    bool save;
+    DWORD structSize;
+    HWND owner;
+    std::wstring filter;  // the pairs with their zeros, up to the double zero
+    DWORD filterIndex;
+    DWORD maxFile;
+    DWORD flags;
+    bool hasDefExt;
+    std::wstring defExt;
+};
+
+struct SystemScript {
+    std::wstring answer;  // the file the next dialog returns; empty: cancelled
+    std::vector<DialogCall> dialogs;
+    std::vector<std::wstring> messages;  // "text" when shown unowned, without caption, MB_OK
+    // WriteFile: -1 passes the call on; otherwise writes that many bytes and
+    // reports them as written (0 fails the call).
+    int writeLimit = -1;
+    SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
+    HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
+};
+SystemScript* script = nullptr;
+decltype(&WriteFile) realWriteFile = nullptr;
+decltype(&HeapAlloc) realHeapAlloc = nullptr;
+
+std::wstring FilterOf(LPCWSTR filter) {
+    std::wstring text;
+    if (filter == nullptr) return text;
+    for (const wchar_t* p = filter; *p != 0; p += wcslen(p) + 1) text.append(p, wcslen(p) + 1);
+    return text;
+}
+
+BOOL Answer(OPENFILENAMEW* dialog, bool save) {
+    script->dialogs.push_back({save, dialog->lStructSize, dialog->hwndOwner, FilterOf(dialog->lpstrFilter),
+                               dialog->nFilterIndex, dialog->nMaxFile, dialog->Flags, dialog->lpstrDefExt != nullptr,
+                               dialog->lpstrDefExt != nullptr ? dialog->lpstrDefExt : L""});
+    if (script->answer.empty()) return FALSE;
+    wcsncpy(dialog->lpstrFile, script->answer.c_str(), dialog->nMaxFile);
+    return TRUE;
+}
+BOOL WINAPI RecordOpen(OPENFILENAMEW* dialog) { return Answer(dialog, false); }
+BOOL WINAPI RecordSave(OPENFILENAMEW* dialog) { return Answer(dialog, true); }
+
+int WINAPI RecordMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    std::wstring entry = text;
+    if (owner != nullptr || caption != nullptr || type != MB_OK) entry += L" [owner, caption or type]";
+    script->messages.push_back(entry);
+    return IDOK;
+}
+
+BOOL WINAPI LimitedWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED overlapped) {
+    if (script->writeLimit < 0) return realWriteFile(file, data, count, written, overlapped);
+    const DWORD part = std::min<DWORD>(count, static_cast<DWORD>(script->writeLimit));
+    if (part == 0) {
+        if (written != nullptr) *written = 0;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return realWriteFile(file, data, part, written, overlapped);
+}
+
+LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    if ((script->failAllocationOf != 0 && bytes == script->failAllocationOf) ||
+        (script->failHeap != nullptr && heap == script->failHeap)) {
+        return nullptr;
+    }
+    return realHeapAlloc(heap, flags, bytes);
+}
+
+// ---- What reaches the sheet and the page -----------------------------------
+
+WNDPROC sheetProc = nullptr;
+WNDPROC pageProc = nullptr;
+std::vector<UINT> sheetNotes;  // PSM_CHANGED / PSM_UNCHANGED, in order
+int erasures = 0;              // WM_ERASEBKGND of the page
+
+LRESULT CALLBACK SheetSpy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == PSM_CHANGED || message == PSM_UNCHANGED) sheetNotes.push_back(message);
+    return CallWindowProcW(sheetProc, window, message, wParam, lParam);
+}
+LRESULT CALLBACK PageSpy(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND) ++erasures;
+    return CallWindowProcW(pageProc, window, message, wParam, lParam);
+}
+
+// ---- The page in the sheet -------------------------------------------------
+
+class ColorPage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        script = &system;
+        sheetNotes.clear();
+        erasures = 0;
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder = std::wstring(temp) + L"qz410page" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(session.Load(L"QZ410UI.DLL"));
+        patches.emplace_back(new ImportPatch(session.Module(), "comdlg32.dll", "GetOpenFileNameW",
+                                             reinterpret_cast<void*>(&RecordOpen)));
+        patches.emplace_back(new ImportPatch(session.Module(), "comdlg32.dll", "GetSaveFileNameW",
+                                             reinterpret_cast<void*>(&RecordSave)));
+        patches.emplace_back(new ImportPatch(session.Module(), "user32.dll", "MessageBoxW",
+                                             reinterpret_cast<void*>(&RecordMessage)));
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "WriteFile",
+                                             reinterpret_cast<void*>(&LimitedWriteFile)));
+        realWriteFile = patches.back()->Original<decltype(&WriteFile)>();
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "HeapAlloc",
+                                             reinterpret_cast<void*>(&FailingHeapAlloc)));
+        realHeapAlloc = patches.back()->Original<decltype(&HeapAlloc)>();
+        for (auto& patch : patches) ASSERT_TRUE(*patch);
+    }
+
+    void TearDown() override {
+        if (session.SheetWindow() != nullptr && IsWindow(session.SheetWindow())) {
+            session.Press(PSBTN_CANCEL);
+        }
+        for (const std::wstring& name : FilesInFolder()) DeleteFileW((folder + L"\\" + name).c_str());
+        RemoveDirectoryW(folder.c_str());
+        script = nullptr;
+    }
+
+    // Opens the document sheet on `startPage` and shows the plug-in's page.
+    void Open(int startPage = -1) {
+        sheet = session.OpenModeless(qz410host::HostSession::Sheet::Document,
+                                     startPage < 0 ? session.FirstPluginPageIndex() : startPage);
+        ASSERT_NE(sheet, nullptr);
+        sheetProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(sheet, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SheetSpy)));
+        page = session.ShowPage(session.FirstPluginPageIndex());
+        ASSERT_NE(page, nullptr);
+        pageProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(page, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&PageSpy)));
+        session.Pump();
+    }
+
+    PrivateDevMode& Live() { return *reinterpret_cast<PrivateDevMode*>(session.PrivateDevMode()); }
+    void SetLivePath(const std::wstring& path) {
+        std::memset(Live().previewImagePath, 0, sizeof Live().previewImagePath);
+        std::memcpy(Live().previewImagePath, path.c_str(), path.size() * sizeof(wchar_t));
+    }
+    std::wstring LivePath() { return reinterpret_cast<const wchar_t*>(Live().previewImagePath); }
+
+    // A slider moved as the trackbar moves itself and tells its parent.
+    void Move(int slider, int position) {
+        HWND control = GetDlgItem(page, slider);
+        SendMessageW(control, TBM_SETPOS, TRUE, position);
+        SendMessageW(page, WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, position), reinterpret_cast<LPARAM>(control));
+    }
+    int Position(int slider) { return static_cast<int>(SendDlgItemMessageW(page, slider, TBM_GETPOS, 0, 0)); }
+    void Click(int button) {
+        SendMessageW(page, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(page, button)));
+    }
+    std::wstring Text(int control) {
+        wchar_t text[64] = {};
+        GetDlgItemTextW(page, control, text, 64);
+        return text;
+    }
+    bool ApplyEnabled() { return IsWindowEnabled(GetDlgItem(sheet, kApplyButton)) != FALSE; }
+    UINT LastNote() { return sheetNotes.empty() ? 0 : sheetNotes.back(); }
+
+    std::wstring PathOf(const std::wstring& name) { return folder + L"\\" + name; }
+    void WriteFileBytes(const std::wstring& name, const std::vector<uint8_t>& bytes) {
+        std::ofstream(PathOf(name).c_str(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<uint8_t> ReadFileBytes(const std::wstring& name) {
+        std::ifstream in(PathOf(name).c_str(), std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    }
+    std::vector<std::wstring> FilesInFolder() {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return names;
+    }
+
+    SystemScript system;
+    qz410host::HostSession session;
+    std::vector<std::unique_ptr<ImportPatch>> patches;
+    std::wstring folder;
+    HWND sheet = nullptr;
+    HWND page = nullptr;
+};
+
+TEST_F(ColorPage, SlidersShowTheirValuesAndTellTheSheet) {
+    Open();
+    EXPECT_FALSE(ApplyEnabled());
+    EXPECT_EQ(Text(IDC_UNSHARP_AMOUNT_VALUE), L"150");  // the defaults, shown from the start
+    struct Case {
+        int slider;
+        int position;
+        int box;
+        const wchar_t* shown;
+    } cases[] = {
+        {IDC_BRIGHTNESS, -10, IDC_BRIGHTNESS_VALUE, L"-10"},
+        {IDC_CONTRAST, 10, IDC_CONTRAST_VALUE, L"10"},
+        {IDC_SATURATION, -3, IDC_SATURATION_VALUE, L"-3"},
+        {IDC_CYAN_RED, 4, IDC_CYAN_RED_VALUE, L"4"},
+        {IDC_MAGENTA_GREEN, -4, IDC_MAGENTA_GREEN_VALUE, L"-4"},
+        {IDC_YELLOW_BLUE, 9, IDC_YELLOW_BLUE_VALUE, L"9"},
+        {IDC_SHARPNESS, 7, IDC_SHARPNESS_VALUE, L"7"},
+        {IDC_UNSHARP_AMOUNT, 0, IDC_UNSHARP_AMOUNT_VALUE, L"25"},
+        {IDC_UNSHARP_AMOUNT, 12, IDC_UNSHARP_AMOUNT_VALUE, L"325"},
+        {IDC_UNSHARP_RADIUS, 1, IDC_UNSHARP_RADIUS_VALUE, L"0.1"},
+        {IDC_UNSHARP_RADIUS, 15, IDC_UNSHARP_RADIUS_VALUE, L"1.5"},
+        {IDC_UNSHARP_RADIUS, 30, IDC_UNSHARP_RADIUS_VALUE, L"3.0"},
+        {IDC_UNSHARP_THRESHOLD, 20, IDC_UNSHARP_THRESHOLD_VALUE, L"20"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.slider * 100 + c.position);
+        const int before = Position(c.slider);
+        Move(c.slider, c.position);
+        EXPECT_EQ(Text(c.box), c.shown);
+        EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_CHANGED));
+        EXPECT_TRUE(ApplyEnabled());
+        // Only the preview square waits for a repaint, and not to be erased.
+        RECT pending{};
+        EXPECT_TRUE(GetUpdateRect(page, &pending, FALSE));
+        EXPECT_EQ(pending.left * 1000 + pending.top, 5 * 1000 + 5);
+        EXPECT_EQ(pending.right * 1000 + pending.bottom, 197 * 1000 + 197);
+        UpdateWindow(page);
+        EXPECT_EQ(erasures, 0);
+        Move(c.slider, before);  // back where the live settings are
+        EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_UNCHANGED));
+        EXPECT_FALSE(ApplyEnabled());
+        UpdateWindow(page);
+    }
+    // The check box redraws the preview and reports nothing.
+    const size_t notes = sheetNotes.size();
+    SendDlgItemMessageW(page, IDC_UNSHARP_MASK, BM_SETCHECK, BST_CHECKED, 0);
+    Click(IDC_UNSHARP_MASK);
+    RECT pending{};
+    EXPECT_TRUE(GetUpdateRect(page, &pending, FALSE));
+    EXPECT_EQ(sheetNotes.size(), notes);
+}
+
+TEST_F(ColorPage, LeavingAndApplyingReachTheLiveDeviceMode) {
+    Open();
+    Move(IDC_BRIGHTNESS, 5);
+    SendDlgItemMessageW(page, IDC_UNSHARP_MASK, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_EQ(Live().settings.brightness, 0);  // edits live in the controls
+
+    session.ShowPage(0);  // PSN_KILLACTIVE
+    EXPECT_EQ(Live().settings.brightness, 5);
+    EXPECT_EQ(Live().settings.unsharpEnabled, 1);
+    session.ShowPage(session.FirstPluginPageIndex());  // PSN_SETACTIVE: the applied values again
+    EXPECT_EQ(Live().settings.brightness, 0);
+    EXPECT_EQ(Position(IDC_BRIGHTNESS), 5);
+    Move(IDC_CONTRAST, -2);
+    EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_CHANGED));
+
+    session.Press(PSBTN_APPLYNOW);
+    EXPECT_EQ(Live().settings.brightness, 5);
+    EXPECT_EQ(Live().settings.contrast, -2);
+    ASSERT_FALSE(session.setResults.empty());
+    EXPECT_EQ(session.setResults.back().second, CPSUI_OK);
+    HANDLE pageHandle = nullptr;
+    for (const auto& call : session.calls) {
+        if (call.function == CPSFUNC_ADD_PROPSHEETPAGEW) pageHandle = reinterpret_cast<HANDLE>(call.answer);
+    }
+    EXPECT_EQ(session.setResults.back().first, pageHandle);
+
+    // After an apply, what was applied is the reference, and OK keeps edits.
+    session.ShowPage(0);
+    session.ShowPage(session.FirstPluginPageIndex());
+    EXPECT_EQ(Live().settings.contrast, -2);
+    Move(IDC_SATURATION, 6);
+    session.Press(PSBTN_OK);
+    EXPECT_EQ(Live().settings.saturation, 6);
+    EXPECT_EQ(Live().settings.brightness, 5);
+}
+
+TEST_F(ColorPage, LiveValuesOutsideTheSlidersAreHeldAndReported) {
+    Live().settings.sharpness = 9;
+    Live().settings.brightness = 50;
+    Live().settings.unsharpEnabled = 2;
+    Open(0);  // the page is not the start page, so its first report shows
+    EXPECT_EQ(Position(IDC_SHARPNESS), 7);
+    EXPECT_EQ(Position(IDC_BRIGHTNESS), 10);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_UNSHARP_MASK), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_TRUE(ApplyEnabled());
+    session.ShowPage(0);
+    EXPECT_EQ(Live().settings.sharpness, 7);
+    EXPECT_EQ(Live().settings.brightness, 10);
+    EXPECT_EQ(Live().settings.unsharpEnabled, 0);
+}
+
+TEST_F(ColorPage, DefaultSettingsRestoreTheControlsAndClearThePictureAtOnce) {
+    Live().settings = ColorSettings{3, 1, 0, 0, 0, 0, 2, 0, 1, 9, 22, 7, 0};
+    SetLivePath(PathOf(L"mine.bmp"));
+    Open();
+    Click(IDC_DEFAULT_SETTINGS);
+    EXPECT_EQ(LivePath(), L"");
+    EXPECT_EQ(Position(IDC_BRIGHTNESS), 0);
+    EXPECT_EQ(Position(IDC_SHARPNESS), 0);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_UNSHARP_MASK), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_EQ(Text(IDC_UNSHARP_AMOUNT_VALUE), L"150");
+    EXPECT_EQ(Text(IDC_UNSHARP_RADIUS_VALUE), L"1.0");
+    EXPECT_EQ(Text(IDC_UNSHARP_THRESHOLD_VALUE), L"5");
+    EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_CHANGED));
+    EXPECT_EQ(Live().settings.brightness, 3);  // the settings wait for leave or apply
+}
+
+TEST_F(ColorPage, SelectFileTakesOnlyA24BitBitmap) {
+    qz410::test::BmpLayout eightBit;
+    eightBit.bitCount = 8;
+    qz410::test::BmpLayout shortOffset;
+    shortOffset.overrideBfOffBits = true;
+    shortOffset.bfOffBits = 20;  // leaves no bit count to test
+    const std::vector<uint8_t> trueColor = qz410::test::MakeBmp({});
+    const std::vector<uint8_t> cut(trueColor.begin(), trueColor.begin() + 10);
+    const std::string text = "Just some text, no picture.";
+    WriteFileBytes(L"true.bmp", trueColor);
+    WriteFileBytes(L"eight.bmp", qz410::test::MakeBmp(eightBit));
+    WriteFileBytes(L"offset.bmp", qz410::test::MakeBmp(shortOffset));
+    WriteFileBytes(L"cut.bmp", cut);
+    WriteFileBytes(L"text.bmp", std::vector<uint8_t>(text.begin(), text.end()));
+    const std::wstring earlier = PathOf(L"earlier.bmp");
+    SetLivePath(earlier);
+    WriteFileBytes(L"earlier.bmp", trueColor);
+    Open();
+
+    struct Case {
+        const wchar_t* file;  // null: the dialog is cancelled
+        const wchar_t* message;
+        bool taken;
+    } cases[] = {
+        {nullptr, nullptr, false},
+        {L"eight.bmp", L"Select a 24-bit true color bitmap image file.", false},
+        {L"text.bmp", L"This is not a bitmap image file.", false},
+        {L"cut.bmp", L"This is not a bitmap image file.", false},
+        {L"offset.bmp", L"This is not a bitmap image file.", false},
+        {L"missing.bmp", L"Could not open file.", false},
+        {L"true.bmp", nullptr, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file != nullptr ? c.file : L"cancelled");
+        system.messages.clear();
+        system.answer = c.file != nullptr ? PathOf(c.file) : L"";
+        Click(IDC_SELECT_FILE);
+        EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
+                                                        : std::vector<std::wstring>{});
+        EXPECT_EQ(LivePath(), c.taken ? PathOf(c.file) : earlier);
+    }
+    ASSERT_FALSE(system.dialogs.empty());
+    const DialogCall& dialog = system.dialogs.front();
+    EXPECT_FALSE(dialog.save);
+    EXPECT_EQ(dialog.structSize, sizeof(OPENFILENAMEW));
+    EXPECT_EQ(dialog.owner, page);
+    EXPECT_EQ(dialog.filter, L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0"s);
+    EXPECT_EQ(dialog.filterIndex, 1u);
+    EXPECT_EQ(dialog.maxFile, 260u);
+    EXPECT_EQ(dialog.flags, 0x1801u);
+    EXPECT_FALSE(dialog.hasDefExt);
+}
+
+TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
+    Open();
+    Move(IDC_BRIGHTNESS, 7);
+    system.answer = PathOf(L"saved.COL");
+    Click(IDC_SAVE_SETTINGS);
+    const std::vector<uint8_t> saved = ReadFileBytes(L"saved.COL");
+    ASSERT_EQ(saved.size(), 32u);
+    EXPECT_EQ(std::vector<uint8_t>(saved.begin(), saved.begin() + 6), (std::vector<uint8_t>{0x20, 0, 0x64, 0, 7, 0}));
+    EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"saved.COL"});
+    ASSERT_EQ(system.dialogs.size(), 1u);
+    EXPECT_TRUE(system.dialogs[0].save);
+    EXPECT_EQ(system.dialogs[0].filter, L"Color correction data file\0*.COL\0All\0*.*\0"s);
+    EXPECT_EQ(system.dialogs[0].defExt, L"COL");
+    EXPECT_EQ(system.dialogs[0].flags, 0x802u);
+
+    // A write that fails leaves the file the user had, and says so.
+    for (int limit : {0, 10}) {
+        SCOPED_TRACE(limit);
+        system.messages.clear();
+        system.writeLimit = limit;
+        Move(IDC_BRIGHTNESS, 2);
+        Click(IDC_SAVE_SETTINGS);
+        system.writeLimit = -1;
+        EXPECT_EQ(system.messages, std::vector<std::wstring>{L"Could not write file."});
+        EXPECT_EQ(ReadFileBytes(L"saved.COL"), saved);
+        EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"saved.COL"});
+    }
+
+    ColorSettings fifty{};
+    fifty.brightness = 50;
+    fifty.unsharpEnabled = 2;
+    fifty.unsharpRadius = 10;
+    fifty.unsharpAmount = 5;
+    fifty.unsharpThreshold = 5;
+    const auto fiftyFile = qz410::SerializeColorSettingsFile(fifty);
+    std::vector<uint8_t> longer(fiftyFile.begin(), fiftyFile.end());
+    longer.resize(40, 0xEE);
+    longer[4] = 3;  // brightness 3
+    std::vector<uint8_t> wrongMark(fiftyFile.begin(), fiftyFile.end());
+    wrongMark[2] = 101;
+    WriteFileBytes(L"fifty.COL", std::vector<uint8_t>(fiftyFile.begin(), fiftyFile.end()));
+    WriteFileBytes(L"longer.COL", longer);
+    WriteFileBytes(L"short.COL", std::vector<uint8_t>(fiftyFile.begin(), fiftyFile.end() - 1));
+    WriteFileBytes(L"mark.COL", wrongMark);
+    WriteFileBytes(L"live.COL", saved);  // brightness 7 ...
+    Move(IDC_BRIGHTNESS, 1);
+    sheetNotes.clear();
+    struct Case {
+        const wchar_t* file;
+        const wchar_t* message;
+        int brightness;  // the slider afterwards
+        UINT note;       // what the sheet is told; 0 nothing
+    } cases[] = {
+        {L"short.COL", L"This is not a color correction data file.", 1, 0},
+        {L"mark.COL", L"This is not a color correction data file.", 1, 0},
+        {L"missing.COL", L"Could not open file.", 1, 0},
+        {L"fifty.COL", nullptr, 10, PSM_CHANGED},
+        {L"longer.COL", nullptr, 3, PSM_CHANGED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        system.messages.clear();
+        sheetNotes.clear();
+        system.answer = PathOf(c.file);
+        Click(IDC_LOAD_SETTINGS);
+        EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
+                                                        : std::vector<std::wstring>{});
+        EXPECT_EQ(Position(IDC_BRIGHTNESS), c.brightness);
+        EXPECT_EQ(LastNote(), c.note);
+    }
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_UNSHARP_MASK), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_EQ(Live().settings.brightness, 0);  // loading edits the controls only
+    const DialogCall& load = system.dialogs.back();
+    EXPECT_FALSE(load.save);
+    EXPECT_EQ(load.filter, L"Color compensation file.\0*.COL\0ALL\0*.*\0"s);
+    EXPECT_EQ(load.flags, 0x1801u);
+    EXPECT_FALSE(load.hasDefExt);
+
+    // Values equal to the live ones leave the page unchanged.
+    std::vector<uint8_t> sameAsLive(saved);
+    sameAsLive[4] = 0;
+    WriteFileBytes(L"live.COL", sameAsLive);
+    Move(IDC_SHARPNESS, 0);
+    system.answer = PathOf(L"live.COL");
+    Click(IDC_LOAD_SETTINGS);
+    EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_UNCHANGED));
+}
+
+// ---- The preview, read back from the screen --------------------------------
+
+class MemorySource final : public qz410::ByteSource {
+public:
+    explicit MemorySource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    size_t Read(void* destination, size_t count) noexcept override {
+        const size_t n = std::min(count, bytes_.size() - at_);
+        std::memcpy(destination, bytes_.data() + at_, n);
+        at_ += n;
+        return n;
+    }
+
+private:
+    const std::vector<uint8_t>& bytes_;
+    size_t at_ = 0;
+};
+
+// The built-in picture as the module holds it: 192 rows of 576 bytes.
+std::vector<uint8_t> BuiltInPicture(HMODULE module) {
+    std::vector<uint8_t> pixels(qz410::kPreviewCropBytes);
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageW(module, MAKEINTRESOURCEW(IDB_SAMPLE_PICTURE), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof info.bmiHeader, 192, 192, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr);
+    const int lines = GetDIBits(screen, bitmap, 0, 192, pixels.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(bitmap);
+    return lines == 192 ? pixels : std::vector<uint8_t>{};
+}
+
+TEST_F(ColorPage, PreviewShowsTheCorrectedPictureOneToOne) {
+    ColorSettings settings{3, -2, 4, 2, -1, 1, 3, 0, 1, 6, 12, 2, 0};
+    Live().settings = settings;
+    qz410::test::BmpLayout whole;
+    whole.width = whole.height = 192;
+    qz410::test::BmpLayout large;
+    large.width = 400;
+    large.height = 300;
+    const std::vector<uint8_t> wholeFile = qz410::test::MakeBmp(whole);
+    const std::vector<uint8_t> largeFile = qz410::test::MakeBmp(large);
+    WriteFileBytes(L"whole.bmp", wholeFile);
+    WriteFileBytes(L"large.bmp", largeFile);
+
+    struct Case {
+        const wchar_t* file;  // null: no picture chosen
+        const std::vector<uint8_t>* bytes;
+        bool cropBufferFails;
+        bool builtInShown;
+    } cases[] = {
+        {L"whole.bmp", &wholeFile, false, false},
+        {L"large.bmp", &largeFile, false, false},
+        {nullptr, nullptr, false, true},
+        // Without its crop buffer the page shows what it can: the built-in
+        // picture, keeping the user's choice for another time.
+        {L"large.bmp", &largeFile, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file != nullptr ? c.file : L"built-in");
+        SetLivePath(c.file != nullptr ? PathOf(c.file) : L"");
+        system.failAllocationOf = c.cropBufferFails ? qz410::kPreviewCropBufferSize : 0;
+        Open();
+        system.failAllocationOf = 0;
+        InvalidateRect(page, nullptr, TRUE);
+        UpdateWindow(page);
+        int width = 0, height = 0;
+        const std::vector<unsigned char> shown = qz410host::CaptureClient(page, &width, &height);
+        ASSERT_GE(width, 198);
+        ASSERT_GE(height, 198);
+
+        std::vector<uint8_t> expected;
+        if (c.builtInShown) {
+            expected = BuiltInPicture(session.Module());
+            ASSERT_FALSE(expected.empty());
+        } else {
+            MemorySource source(*c.bytes);
+            qz410::VectorPictureAllocator allocator;
+            std::vector<uint8_t> crop(qz410::kPreviewCropBufferSize);
+            const qz410::LoadedPicture picture = qz410::LoadPreviewPicture(source, allocator, crop);
+            ASSERT_TRUE(picture.Usable());
+            expected = allocator.pixels;
+        }
+        qz410::CorrectPreviewPicture(settings, expected.data(), 192, 192, 576);
+        int wrong = 0;
+        for (int y = 0; y < 192; ++y) {
+            const uint8_t* want = expected.data() + (191 - y) * 576;  // bottom-up
+            const unsigned char* got = shown.data() + (5 + y) * 3 * width + 5 * 3;
+            wrong += std::memcmp(want, got, 576) != 0;
+        }
+        EXPECT_EQ(wrong, 0) << "rows differing";
+        const unsigned char* frame = shown.data() + 100 * 3 * width + 4 * 3;
+        EXPECT_EQ(frame[0] + frame[1] + frame[2], 0) << "the frame's left side";
+        EXPECT_EQ(LivePath(), c.file != nullptr ? PathOf(c.file) : L"");
+        session.Press(PSBTN_CANCEL);
+    }
+}
+
+// ---- The host's other document-sheet requests ------------------------------
+
+std::vector<WORD> addCalls;
+LONG_PTR CALLBACK RecordSheetCall(HANDLE, UINT function, LPARAM, LPARAM) {
+    addCalls.push_back(static_cast<WORD>(function));
+    return function == CPSFUNC_GET_PAGECOUNT ? 3 : 0x77;
+}
+
+TEST_F(ColorPage, DocumentSheetRequests) {
+    PrivateDevMode live{};
+    HANDLE heap = HeapCreate(0, 0, 0);
+    OEMUIPSPARAM uiParam{};
+    uiParam.cbSize = sizeof uiParam;
+    uiParam.hOEMHeap = heap;
+    uiParam.pOEMDM = &live;
+    PROPSHEETUI_INFO_HEADER header{};
+    header.pTitle = const_cast<LPTSTR>(L"title");
+    SETRESULT_INFO result{};
+    result.Result = 7;
+    struct Case {
+        WORD version;
+        WORD reason;
+        LPARAM lParam;
+        bool failHeap;
+        HRESULT answer;
+        ULONG_PTR resultField;
+        std::vector<WORD> calls;
+    } cases[] = {
+        {0x100, PROPSHEETUI_REASON_INIT, 0, false, S_OK, 3, {CPSFUNC_ADD_PROPSHEETPAGEW, CPSFUNC_GET_PAGECOUNT}},
+        // No page without its record.
+        {0x100, PROPSHEETUI_REASON_INIT, 0, true, E_FAIL, 0xAA, {}},
+        {0x100, PROPSHEETUI_REASON_GET_INFO_HEADER, reinterpret_cast<LPARAM>(&header), false, S_OK, 1, {}},
+        {0x100, PROPSHEETUI_REASON_DESTROY, 0, false, S_OK, 1, {}},
+        {0x100, PROPSHEETUI_REASON_SET_RESULT, reinterpret_cast<LPARAM>(&result), false, S_OK, 7, {}},
+        {0x100, PROPSHEETUI_REASON_GET_ICON, 0, false, S_OK, 0, {}},
+        {0x100, 5, 0x55, false, S_OK, 0x55, {}},
+        {0x101, PROPSHEETUI_REASON_DESTROY, 0, false, E_FAIL, 0xAA, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason * 10 + c.version + c.failHeap);
+        PROPSHEETUI_INFO info{};
+        info.cbSize = sizeof info;
+        info.Version = c.version;
+        info.Reason = c.reason;
+        info.pfnComPropSheet = &RecordSheetCall;
+        info.lParamInit = reinterpret_cast<LPARAM>(&uiParam);
+        info.Result = 0xAA;
+        addCalls.clear();
+        system.failHeap = c.failHeap ? heap : nullptr;
+        SetLastError(0);
+        EXPECT_EQ(session.Plugin()->DocumentPropertySheets(&info, c.lParam), c.answer);
+        system.failHeap = nullptr;
+        EXPECT_EQ(info.Result, c.resultField);
+        EXPECT_EQ(addCalls, c.calls);
+        if (c.version != 0x100) {
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        }
+    }
+    EXPECT_EQ(header.pTitle, nullptr);
+    HeapDestroy(heap);
+}
+
+}  // namespace
+}  // namespace qz410test
