@@ -40,7 +40,14 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && ! [ -x "$emu_dir/qemu-i386"
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   mkdir -p "$work/lists/partial" "$work/cache/archives/partial" "$work/parts" "$work/root"
-  echo "deb [arch=amd64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-backports main" > "$work/sources.list"
+  # The backports suite lives beside the machine's own Debian 12 suite.
+  mirror() {
+    apt-get indextargets --format '$(REPO_URI)' 'Label: Debian' 'Codename: bookworm' 'Identifier: Packages' | head -n 1
+  }
+  uri=$(mirror)
+  [ -n "$uri" ] || { run env DEBIAN_FRONTEND=noninteractive apt-get update -q < /dev/null; uri=$(mirror); }
+  [ -n "$uri" ] || { echo "setup: no Debian 12 archive among apt's sources" >&2; exit 1; }
+  echo "deb [arch=amd64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri bookworm-backports main" > "$work/sources.list"
   apt_private() {
     apt-get -q -o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts="$work/parts" \
       -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o APT::Sandbox::User=root "$@" < /dev/null
