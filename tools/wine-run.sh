@@ -29,6 +29,9 @@ fi
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 export WINELOADER="$wine64"
+# Where the kernel cannot run Wine's 32-bit loader (a 32-bit Linux program),
+# QEMU's user-mode emulator can; tools/setup.sh puts it here.
+qemu_i386=${QZ410_QEMU_I386:-/opt/qz410/qemu/qemu-i386}
 # Prints the PE machine field of a program file (014c x86, 8664 x64), or
 # nothing when the file is not found here.
 pe_machine() {
@@ -42,10 +45,46 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
 
+# Which way 32-bit Wine starts here: "native", "emulated" or "none".
+wow64=native
+if ! "$wine32" --version >/dev/null 2>&1; then
+  wow64=none
+  if [ -x "$qemu_i386" ] && "$qemu_i386" "$wine32" --version >/dev/null 2>&1; then wow64=emulated; fi
+fi
+
 # One lock serialises the set-up of the prefix and the display, since CTest
 # runs tests in parallel.
 exec 9>"$prefix.lock"
 flock 9
+
+# The emulated 32-bit loader cannot exec a 32-bit process either, so it must
+# hand Wine a loader path that is a script starting the emulator. Wine names
+# the loader of a child process after the directory of the running program
+# (/proc/self/exe) and the base name of argv[0], and finds its libraries
+# and data relative to that directory. Hence a small tree that mirrors
+# /usr/lib/wine: real copies of both loaders (a symbolic link would resolve
+# back to /usr/lib/wine), links to the library and data directories, and
+# "wine", the script, which runs the 32-bit copy under the emulator with
+# argv[0] set to itself. Its "wine64" starts 64-bit children of 32-bit
+# programs, and the set-up below, so that the prefix gets its 32-bit half.
+loaders="$prefix.loaders"
+if [ "$wow64" = emulated ]; then
+  bin="$loaders/lib/wine"
+  mkdir -p "$bin" "$loaders/share"
+  for f in wine:wine-i386 wine64:wine64; do
+    cmp -s "/usr/lib/wine/${f%%:*}" "$bin/${f#*:}" || cp "/usr/lib/wine/${f%%:*}" "$bin/${f#*:}"
+  done
+  for l in lib/i386-linux-gnu lib/x86_64-linux-gnu share/wine lib/wine/wineserver; do
+    [ -L "$loaders/$l" ] || ln -s "/usr/$l" "$loaders/$l"
+  done
+  printf '#!/bin/sh\nWINELOADERNOEXEC=1 exec "%s" -0 "%s" "%s" "$@"\n' "$qemu_i386" "$bin/wine" "$bin/wine-i386" > "$bin/wine.new"
+  chmod +x "$bin/wine.new"
+  mv "$bin/wine.new" "$bin/wine"
+  wine32="$bin/wine"
+  setup64="$bin/wine64"
+else
+  setup64="$wine64"
+fi
 
 if [ -z "${DISPLAY:-}" ]; then
   displayfile="$prefix.display"
@@ -65,10 +104,15 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$n"
 fi
 
+# A prefix made while 32-bit Wine could not start lacks its 32-bit half
+# (syswow64); once the emulator is there, Wine's update makes it.
+if [ "$wow64" = emulated ] && [ -f "$prefix/.qz410-ready" ] && ! [ -f "$prefix/.qz410-wow64" ]; then
+  rm -f "$prefix/.qz410-ready" "$prefix/.update-timestamp"
+fi
 # The marker holds the version of this set-up, so that older prefixes get
 # the later steps too.
 if [ "$(cat "$prefix/.qz410-ready" 2>/dev/null)" != 2 ]; then
-  "$wine64" wineboot.exe -i >/dev/null 2>&1 || true
+  "$setup64" wineboot -i >/dev/null 2>&1 || true
   # A crashing test must end with its exit code, not wait in the debugger.
   for view in 32 64; do
     "$wine64" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f /reg:$view >/dev/null 2>&1 || true
@@ -77,6 +121,7 @@ if [ "$(cat "$prefix/.qz410-ready" 2>/dev/null)" != 2 ]; then
   # dialog for a manager's answer, unless it manages its windows itself.
   "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
   wineserver -w
+  [ "$wow64" != emulated ] || touch "$prefix/.qz410-wow64"
   echo 2 > "$prefix/.qz410-ready"
 fi
 flock -u 9
@@ -84,8 +129,8 @@ exec 9>&-
 
 if [ "$(pe_machine "$1")" = 014c ]; then
   # A 32-bit program needs Wine's 32-bit loader, a 32-bit Linux program.
-  if ! "$wine32" --version >/dev/null 2>&1; then
-    echo "wine-run: SKIPPED $1: this machine's kernel does not run 32-bit Linux programs, so 32-bit Wine cannot start" >&2
+  if [ "$wow64" = none ]; then
+    echo "wine-run: SKIPPED $1: this machine's kernel does not run 32-bit Linux programs and there is no emulator for them ($qemu_i386, which tools/setup.sh fetches), so 32-bit Wine cannot start" >&2
     exit 77
   fi
   exec "$wine32" "$@"
