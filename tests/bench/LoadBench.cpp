@@ -134,7 +134,7 @@ void BM_LoadCrop(benchmark::State& state) {
     uint64_t allocated = 0;
     for (auto _ : state) {
         MemorySource source(file, seeks);
-        VectorPictureAllocator allocator;
+        HeapPictureAllocator allocator;
         const uint64_t before = allocatedBytes.load();
         LoadedPicture picture = LoadPreviewPicture(source, allocator, crop);
         allocated += allocatedBytes.load() - before;
@@ -168,7 +168,7 @@ void BM_LoadCropFromFile(benchmark::State& state) {
         std::FILE* file = std::fopen(path.c_str(), "rb");
         std::setvbuf(file, nullptr, _IONBF, 0);  // every read goes to the file, as ReadFile does
         FileSource source(file);
-        VectorPictureAllocator allocator;
+        HeapPictureAllocator allocator;
         const uint64_t before = allocatedBytes.load();
         LoadedPicture picture = LoadPreviewPicture(source, allocator, crop);
         allocated += allocatedBytes.load() - before;
