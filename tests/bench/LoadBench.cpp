@@ -28,11 +28,22 @@ std::atomic<uint64_t> allocatedBytes{0};
 
 }  // namespace
 
-// Counts every heap allocation of the process; the loads are measured
+// Counts every heap allocation of the program and the core (the link wraps
+// malloc and realloc; new goes through malloc here); the loads are measured
 // between two readings of the count.
+extern "C" void* __real_malloc(size_t size);
+extern "C" void* __real_realloc(void* p, size_t size);
+extern "C" void* __wrap_malloc(size_t size) {
+    allocatedBytes.fetch_add(size, std::memory_order_relaxed);
+    return __real_malloc(size);
+}
+extern "C" void* __wrap_realloc(void* p, size_t size) {
+    allocatedBytes.fetch_add(size, std::memory_order_relaxed);
+    return __real_realloc(p, size);
+}
+
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(size_t size) {
-    allocatedBytes.fetch_add(size, std::memory_order_relaxed);
     if (void* p = std::malloc(size ? size : 1)) return p;
     throw std::bad_alloc();
 }
