@@ -446,7 +446,7 @@ TEST(PictureLoaderTest, ShortFilesAndOffsetsNeverReadBeyondTheFile) {
     EXPECT_EQ(ProblemOf({.overrideBfOffBits = true, .bfOffBits = 0xFFFFFFFF}), PictureProblem::truncatedInfoBlock);
     // Blocks of any size that the file holds (an embedded colour profile, a
     // gap before the pixels) are taken whole.
-    for (uint32_t infoSize : {200000u, (1u << 20) + 1, 5u << 20}) {
+    for (uint32_t infoSize : {200000u, (1u << 20) + 1}) {
         SCOPED_TRACE(infoSize);
         const auto file = MakeBmp({.infoSize = infoSize, .bfSizeExtra = 2});
         const auto loaded = Load(file);
