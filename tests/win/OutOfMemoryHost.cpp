@@ -70,17 +70,26 @@ void ReleaseAddressSpace() {
     while (reservationCount > 0) VirtualFree(reservations[--reservationCount], 0, MEM_RELEASE);
 }
 
+// Where every block taken goes, so that the compiler cannot take an unused
+// allocation for one that needs no memory.
+void* volatile lastBlock;
+
+bool Took(void* block) {
+    lastBlock = block;
+    return block != nullptr;
+}
+
 // Takes blocks until even the smallest request fails. Every size up to 1 KiB
 // is tried on its own, since heaps keep separate lists per block size. The
 // blocks are never freed: the process ends soon after.
 template <typename Allocate>
 void Drain(Allocate allocate) {
     for (size_t size = size_t{1} << 24; size > 1024; size /= 2) {
-        while (allocate(size) != nullptr) {
+        while (Took(allocate(size))) {
         }
     }
     for (size_t size = 1024; size > 0; --size) {
-        while (allocate(size) != nullptr) {
+        while (Took(allocate(size))) {
         }
     }
 }
@@ -122,8 +131,8 @@ int wmain(int argc, wchar_t** argv) {
         const HANDLE heap = GetProcessHeap();
         Drain([heap](size_t size) { return HeapAlloc(heap, 0, size); });
         Drain([](size_t size) { return std::malloc(size); });
-        heapEmpty = HeapAlloc(heap, 0, 16) == nullptr;
-        mallocEmpty = std::malloc(16) == nullptr;
+        heapEmpty = !Took(HeapAlloc(heap, 0, 16));
+        mallocEmpty = !Took(std::malloc(16));
     } else {
         heapEmpty = static_cast<bool>(heapAllocFails);
         mallocEmpty = mallocFails || callocFails || reallocFails;
