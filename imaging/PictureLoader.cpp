@@ -1,8 +1,8 @@
 #include "imaging/PictureLoader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "imaging/Dib.h"
 #include "settings/RawBytes.h"
@@ -21,12 +21,8 @@ uint64_t ByteSource::Skip(uint64_t count) noexcept {
     return skipped;
 }
 
-uint8_t* VectorPictureAllocator::AllocatePicture(const uint8_t*, size_t, int32_t, int32_t, size_t pixelBytes) noexcept {
-    try {
-        pixels.assign(pixelBytes, 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+uint8_t* HeapPictureAllocator::AllocatePicture(const uint8_t*, size_t, int32_t, int32_t, size_t pixelBytes) noexcept {
+    pixels = HeapArray<uint8_t>::Allocate(pixelBytes);
     return pixels.data();
 }
 
@@ -36,14 +32,12 @@ const char* DescribePictureProblem(PictureProblem problem) noexcept {
     case PictureProblem::notBitmap: return "the file is not a bitmap (it does not start with \"BM\")";
     case PictureProblem::truncatedFileHeader: return "the file ends inside its bitmap file header";
     case PictureProblem::infoBlockTooSmall: return "the pixel data offset leaves no room for a bitmap info header";
-    case PictureProblem::infoBlockTooLarge: return "the pixel data offset is implausibly large";
     case PictureProblem::truncatedInfoBlock: return "the file ends before its pixel data begins";
     case PictureProblem::notTrueColor: return "the bitmap is not a 24-bit true color bitmap";
     case PictureProblem::compressed: return "the bitmap is compressed";
     case PictureProblem::badHeaderSize: return "the bitmap info header has an invalid size";
     case PictureProblem::badWidth: return "the bitmap width is zero or negative";
     case PictureProblem::badHeight: return "the bitmap height is zero";
-    case PictureProblem::noPixelData: return "the file size in the header is smaller than the pixel data offset";
     case PictureProblem::pictureTooLarge: return "the bitmap is too large to be used whole";
     case PictureProblem::noCropBuffer: return "no crop buffer for a picture larger than the preview";
     case PictureProblem::noMemory: return "out of memory for the bitmap header";
@@ -72,6 +66,26 @@ constexpr size_t kBiBitCount = 14;
 constexpr size_t kBiCompression = 16;
 
 constexpr uint16_t kBitmapType = 0x4D42;  // "BM"
+
+// The info block's first allocation: every real header, colour masks and
+// table included, fits; only a block that the file really holds beyond it
+// makes it grow.
+constexpr uint64_t kFirstInfoStep = uint64_t{1} << 16;
+
+// Reads the `size`-byte info block, growing its memory (doubling) only as
+// the file keeps supplying bytes.
+PictureProblem ReadInfoBlock(ByteSource& file, uint64_t size, HeapArray<uint8_t>& block) {
+    uint64_t have = 0;
+    while (have < size) {
+        const uint64_t next = std::min(size, std::max(2 * have, kFirstInfoStep));
+        if (!block.Resize(next)) return PictureProblem::noMemory;
+        const auto want = static_cast<size_t>(next - have);
+        const size_t got = ReadFully(file, block.data() + have, want);
+        if (got < want) return PictureProblem::truncatedInfoBlock;
+        have = next;
+    }
+    return PictureProblem::none;
+}
 
 // The pixel data as a stream of `limit` bytes that may only be walked
 // forward. Copies what the file supplies and zeroes the rest, so no request
@@ -194,17 +208,8 @@ LoadedPicture LoadPreviewPicture(ByteSource& file, PictureAllocator& allocator,
     if (infoSize < static_cast<int64_t>(kBitmapInfoHeaderSize)) {
         return Refuse(std::move(picture), PictureProblem::infoBlockTooSmall);
     }
-    if (infoSize > static_cast<int64_t>(kMaxInfoBlock)) {
-        return Refuse(std::move(picture), PictureProblem::infoBlockTooLarge);
-    }
-    try {
-        picture.infoBlock.resize(static_cast<size_t>(infoSize));
-    } catch (const std::bad_alloc&) {
-        return Refuse(std::move(picture), PictureProblem::noMemory);
-    }
-    if (ReadFully(file, picture.infoBlock.data(), picture.infoBlock.size()) < picture.infoBlock.size()) {
-        return Refuse(std::move(picture), PictureProblem::truncatedInfoBlock);
-    }
+    const PictureProblem infoProblem = ReadInfoBlock(file, static_cast<uint64_t>(infoSize), picture.infoBlock);
+    if (infoProblem != PictureProblem::none) return Refuse(std::move(picture), infoProblem);
 
     const uint8_t* info = picture.infoBlock.data();
     if (Load<uint16_t>(info, kBiBitCount) != 24) return Refuse(std::move(picture), PictureProblem::notTrueColor);
@@ -217,10 +222,11 @@ LoadedPicture LoadPreviewPicture(ByteSource& file, PictureAllocator& allocator,
     if (picture.height == 0) return Refuse(std::move(picture), PictureProblem::badHeight);
 
     // Two bytes fewer than bfSize announces; both fields are unsigned 32-bit,
-    // so the difference is taken in 64 bits and a negative one is refused
-    // rather than wrapped.
-    const int64_t pixelCount = int64_t{bfSize} - int64_t{bfOffBits} - 2;
-    if (pixelCount < 0) return Refuse(std::move(picture), PictureProblem::noPixelData);
+    // so the difference is taken in 64 bits. A negative one announces
+    // nothing (many writers leave bfSize at 0): then only the picture's size
+    // and the file's end bound the read.
+    const int64_t announced = int64_t{bfSize} - int64_t{bfOffBits} - 2;
+    const int64_t pixelCount = announced >= 0 ? announced : INT64_MAX;
 
     // A negative (top-down) height counts as a side of 192 or less.
     if (picture.height <= kPreviewSide || picture.width <= kPreviewSide) {

@@ -1,13 +1,14 @@
 // Loading of the preview picture from a 24-bit BMP file, free of any platform
 // call: the Win32 renderer supplies the file reads and the DIB section, the
-// command-line tool a file stream and a vector. Both therefore show the same
+// command-line tool a file stream and plain memory. Both therefore show the same
 // bytes for the same file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
+
+#include "imaging/HeapArray.h"
 
 namespace qz410 {
 
@@ -18,11 +19,6 @@ inline constexpr size_t kPreviewCropBufferSize = 4 * kPreviewSide * kPreviewSide
 
 inline constexpr size_t kBitmapFileHeaderSize = 14;
 inline constexpr size_t kBitmapInfoHeaderSize = 40;
-
-// The largest info block (everything between the file header and the pixels)
-// that is taken in. Real headers with colour tables or an embedded colour
-// profile stay far below it; a bigger bfOffBits is a broken or hostile file.
-inline constexpr size_t kMaxInfoBlock = size_t{1} << 20;
 
 // The largest working picture (stride times height) of a picture that is used
 // whole: room for every sane picture with a side of 192 or less, and a bound
@@ -59,13 +55,14 @@ protected:
     ~PictureAllocator() = default;
 };
 
-// The working picture in a vector, for everything that is not a DIB section.
-class VectorPictureAllocator final : public PictureAllocator {
+// The working picture in plain memory, for everything that is not a DIB
+// section.
+class HeapPictureAllocator final : public PictureAllocator {
 public:
     uint8_t* AllocatePicture(const uint8_t* infoBlock, size_t infoSize, int32_t width, int32_t height,
                              size_t pixelBytes) noexcept override;
 
-    std::vector<uint8_t> pixels;
+    HeapArray<uint8_t> pixels;
 };
 
 // Why a file cannot be shown; the renderer then falls back to its built-in
@@ -75,14 +72,12 @@ enum class PictureProblem {
     notBitmap,            // does not start with "BM"
     truncatedFileHeader,  // ends inside the 14-byte file header
     infoBlockTooSmall,    // bfOffBits leaves no room for a BITMAPINFOHEADER
-    infoBlockTooLarge,    // bfOffBits beyond kMaxInfoBlock
     truncatedInfoBlock,   // ends before bfOffBits
     notTrueColor,         // biBitCount is not 24
     compressed,           // biCompression is not BI_RGB
     badHeaderSize,        // biSize below 40 or beyond the info block (whole picture)
     badWidth,             // biWidth of zero or less
     badHeight,            // biHeight of zero
-    noPixelData,          // bfSize smaller than bfOffBits + 2
     pictureTooLarge,      // whole picture over kMaxWholePictureBytes
     noCropBuffer,         // the page has no crop buffer
     noMemory,             // the info block could not be allocated
@@ -96,7 +91,7 @@ struct LoadedPicture {
     PictureProblem problem = PictureProblem::none;
     // As read from the file; for a centre crop biWidth and biHeight are 192
     // and biSize 40. Empty when the file was refused before it was read.
-    std::vector<uint8_t> infoBlock;
+    HeapArray<uint8_t> infoBlock;
     uint8_t* pixels = nullptr;  // the allocator's memory
     int32_t width = 0;          // W
     int32_t height = 0;         // H: negative for a top-down picture
@@ -115,7 +110,13 @@ struct LoadedPicture {
 //
 // Of the pixel data, bfSize - bfOffBits - 2 bytes are read (the last two
 // bytes the header announces never are), and never more than the picture
-// holds. Whatever the file does not supply is zero.
+// holds. A bfSize below bfOffBits + 2 (writers often leave it at 0) announces
+// nothing, and the picture's size alone bounds the read. Whatever the file
+// does not supply is zero.
+//
+// The info block (bfOffBits - 14 bytes) is taken whole, whatever its size;
+// its memory grows with what the file actually supplies, so a header that
+// announces more than the file holds costs no more than the file's length.
 LoadedPicture LoadPreviewPicture(ByteSource& file, PictureAllocator& allocator,
                                  std::span<uint8_t> cropBuffer) noexcept;
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
+
+#include "imaging/HeapArray.h"
 
 namespace qz410 {
 
@@ -113,8 +113,8 @@ void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t strid
     const uint64_t bytes = 3 * (static_cast<uint64_t>(width) - 2);
     if (bytes > SIZE_MAX / 2 - 6) return;  // cannot be had, as a failed allocation
     const auto n = static_cast<size_t>(bytes);
-    std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[2 * n]);
-    std::unique_ptr<uint16_t[]> columns(new (std::nothrow) uint16_t[n + 6]);
+    const auto scratch = HeapArray<uint8_t>::Allocate(2 * uint64_t{n});
+    const auto columns = HeapArray<uint16_t>::Allocate(uint64_t{n} + 6);
     if (!scratch || !columns) return;
     uint8_t* results[2] = {scratch.get(), scratch.get() + n};
 

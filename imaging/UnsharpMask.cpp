@@ -30,13 +30,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <xmmintrin.h>
 #endif
 
+#include "imaging/HeapArray.h"
 #include "imaging/Sharpen.h"
 
 namespace qz410 {
@@ -110,10 +109,8 @@ private:
 };
 
 template <typename T>
-std::unique_ptr<T[]> TryAllocate(uint64_t count) noexcept {
-    if (count == 0) count = 1;
-    if (count > PTRDIFF_MAX / sizeof(T)) return nullptr;
-    return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
+HeapArray<T> TryAllocate(uint64_t count) noexcept {
+    return HeapArray<T>::Allocate(count);
 }
 
 struct Picture {
@@ -342,8 +339,8 @@ private:
     uint32_t magic_ = 0;
     int shift_ = 0;
     bool flatPossible_ = false;
-    std::unique_ptr<uint32_t[]> ring_, inner_, zero_, sums_;
-    std::unique_ptr<uint8_t[]> padded_, runs_, flatRows_;
+    HeapArray<uint32_t> ring_, inner_, zero_, sums_;
+    HeapArray<uint8_t> padded_, runs_, flatRows_;
     bool known_[256] = {};
     uint8_t flatResult_[256] = {};
 };
@@ -391,7 +388,7 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     const uint64_t elements = rowBytes * static_cast<uint64_t>(height);
     // With more elements than (value, blurred) pairs, the pass is cheaper as
     // a look-up in a table of every pair, computed by the same expression.
-    std::unique_ptr<uint8_t[]> pairs;
+    HeapArray<uint8_t> pairs;
     if (elements >= 65536) pairs = TryAllocate<uint8_t>(65536);
     if (pairs) {
         uint8_t* table = pairs.get();

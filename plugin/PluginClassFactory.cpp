@@ -7,6 +7,12 @@
 
 namespace qz410 {
 
+void* PluginClassFactory::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
+
+void PluginClassFactory::operator delete(void* memory) noexcept { HeapFree(GetProcessHeap(), 0, memory); }
+
 HRESULT STDMETHODCALLTYPE PluginClassFactory::QueryInterface(REFIID riid, void** ppv) noexcept {
     if (ppv == nullptr) return E_POINTER;
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory)) {

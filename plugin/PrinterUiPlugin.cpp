@@ -12,6 +12,12 @@
 
 namespace qz410 {
 
+void* PrinterUiPlugin::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
+
+void PrinterUiPlugin::operator delete(void* memory) noexcept { HeapFree(GetProcessHeap(), 0, memory); }
+
 PrinterUiPlugin::PrinterUiPlugin() noexcept : refCount(1), driverUi(nullptr) {
     InterlockedIncrement(&liveObjectCount);
 }

@@ -3,6 +3,9 @@
 // call, unchanged, to the handler that owns the work.
 #pragma once
 
+#include <cstddef>
+#include <new>
+
 #include "plugin/HostContract.h"
 
 namespace qz410 {
@@ -40,6 +43,12 @@ public:
                                                    LPARAM lParam) noexcept override;
     HRESULT STDMETHODCALLTYPE UpdateExternalFonts(HANDLE hPrinter, HANDLE hHeap,
                                                   PWSTR pwstrCartridges) noexcept override;
+
+    // On the process heap: null when memory runs out, and no exception on
+    // the way (the C++ runtime's nothrow new throws internally).
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* memory) noexcept;
+    static void* operator new(std::size_t size) = delete;
 
 private:
     ~PrinterUiPlugin();

@@ -139,6 +139,8 @@ std::unique_ptr<Loaded> Load(const std::vector<uint8_t>& file, bool seeks = true
 
 PictureProblem ProblemOf(const BmpLayout& layout) { return Load(MakeBmp(layout))->picture.problem; }
 
+std::vector<uint8_t> Bytes(const HeapArray<uint8_t>& array) { return {array.begin(), array.end()}; }
+
 // Compares the working picture with the pattern: working pixel (x, y) must be
 // file pixel (x0 + x, y0 + y).
 void ExpectPatternAt(const LoadedPicture& picture, int64_t x0, int64_t y0) {
@@ -169,8 +171,8 @@ TEST(PictureLoaderTest, SidesOf192OrLessAreUsedWholeAsStored) {
         EXPECT_EQ(p.height, h);
         EXPECT_EQ(p.stride, Stride(w));
         // The info block goes to the DIB section exactly as read.
-        EXPECT_EQ(p.infoBlock, std::vector<uint8_t>(file.begin() + 14, file.begin() + 78));
-        EXPECT_EQ(loaded->allocator.info, p.infoBlock);
+        EXPECT_EQ(Bytes(p.infoBlock), std::vector<uint8_t>(file.begin() + 14, file.begin() + 78));
+        EXPECT_EQ(loaded->allocator.info, Bytes(p.infoBlock));
         EXPECT_THAT(loaded->allocator.requests, testing::ElementsAre(Stride(w) * h));
         // The pixel bytes straight from the file, row filler included, save
         // the last two, which are never read.
@@ -229,7 +231,7 @@ TEST(PictureLoaderTest, LargerPicturesAreCutToTheirCentreInStorageOrder) {
         test::Put<uint32_t>(expectedInfo, 0, 40);
         test::Put<int32_t>(expectedInfo, 4, 192);
         test::Put<int32_t>(expectedInfo, 8, 192);
-        EXPECT_EQ(p.infoBlock, expectedInfo);
+        EXPECT_EQ(Bytes(p.infoBlock), expectedInfo);
         EXPECT_EQ(loaded->allocator.info, expectedInfo);
     }
 }
@@ -369,9 +371,57 @@ TEST(PictureLoaderTest, RefusesWhatTheRendererCannotShow) {
     EXPECT_EQ(ProblemOf({.biSize = 124, .infoSize = 124}), PictureProblem::none);
     // The crop writes its own header, so only the whole picture is checked.
     EXPECT_EQ(ProblemOf({.width = 200, .height = 200, .biSize = 12}), PictureProblem::none);
-    // bfSize below bfOffBits + 2 announces less than no pixel data.
-    EXPECT_EQ(ProblemOf({.overrideBfSize = true, .bfSize = 55}), PictureProblem::noPixelData);
-    EXPECT_EQ(ProblemOf({.overrideBfSize = true, .bfSize = 0}), PictureProblem::noPixelData);
+}
+
+TEST(PictureLoaderTest, ASizeFieldThatAnnouncesNothingLeavesThePictureToItsOwnSize) {
+    // bfSize 0 (as many writers leave it) or anything below bfOffBits + 2:
+    // the file's pixel bytes up to the picture's size, nothing past them,
+    // zeros where the file ends early.
+    struct Case {
+        int32_t width, height;
+        uint32_t bfSize;
+        int64_t cut;  // file length; -1 complete, plus 100 bytes of trailer
+    };
+    const int64_t small = Stride(10) * 5;  // 160
+    for (const Case& c : {Case{10, 5, 0, -1}, Case{10, 5, 55, -1}, Case{10, 5, 1, -1}, Case{10, 5, 0, 54 + 71},
+                          Case{10, 5, 0, 54}, Case{300, 300, 0, -1}, Case{300, 300, 55, -1},
+                          Case{300, 300, 0, 54 + 150 * Stride(300)}}) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " bfSize " << c.bfSize << " cut " << c.cut);
+        auto file = MakeBmp({.width = c.width, .height = c.height, .overrideBfSize = true, .bfSize = c.bfSize,
+                             .truncateTo = c.cut});
+        const int64_t pictureBytes = Stride(c.width) * c.height;
+        if (c.cut < 0) file.resize(file.size() + 100, 0x5A);
+        MemorySource source(file, /*seeks=*/false);
+        RecordingAllocator allocator;
+        std::vector<uint8_t> crop(kPreviewCropBufferSize);
+        const LoadedPicture p = LoadPreviewPicture(source, allocator, crop);
+        ASSERT_TRUE(p.Usable()) << DescribePictureProblem(p.problem);
+        const int64_t supplied = std::min<int64_t>(static_cast<int64_t>(file.size()) - 54, pictureBytes);
+        if (!p.cropped) {
+            EXPECT_EQ(source.position(), static_cast<size_t>(54 + supplied));
+            ASSERT_EQ(allocator.pixels.size(), static_cast<size_t>(pictureBytes));
+            EXPECT_TRUE(std::equal(file.begin() + 54, file.begin() + 54 + supplied, p.pixels));
+            EXPECT_TRUE(std::all_of(p.pixels + supplied, p.pixels + pictureBytes, [](uint8_t b) { return b == 0; }));
+        } else if (c.cut < 0) {
+            ExpectPatternAt(p, 54, 54);
+        } else {
+            // Rows 150 and up of the file are missing: crop rows 96 and up.
+            EXPECT_EQ(p.pixels[95 * 576], PatternByte(54, 149, 0));
+            EXPECT_TRUE(std::all_of(p.pixels + 96 * 576, p.pixels + kPreviewCropBytes, [](uint8_t b) { return b == 0; }));
+        }
+    }
+    // Every pixel is the one a correct bfSize gives; only the last row's two
+    // filler bytes, which a correct bfSize leaves unread, come from the file.
+    const auto correct = Load(MakeBmp({.width = 10, .height = 5}));
+    const auto zero = Load(MakeBmp({.width = 10, .height = 5, .overrideBfSize = true, .bfSize = 0}));
+    ASSERT_TRUE(zero->picture.Usable());
+    std::vector<uint8_t> expected = correct->allocator.pixels;
+    expected[small - 2] = expected[small - 1] = test::kRowFiller;
+    EXPECT_EQ(zero->allocator.pixels, expected);
+    // bfOffBits + 2 is a valid size: no pixel data at all, as announced.
+    const auto none = Load(MakeBmp({.width = 10, .height = 5, .overrideBfSize = true, .bfSize = 56}));
+    EXPECT_TRUE(std::all_of(none->allocator.pixels.begin(), none->allocator.pixels.end(),
+                            [](uint8_t b) { return b == 0; }));
 }
 
 TEST(PictureLoaderTest, ShortFilesAndOffsetsNeverReadBeyondTheFile) {
@@ -392,11 +442,19 @@ TEST(PictureLoaderTest, ShortFilesAndOffsetsNeverReadBeyondTheFile) {
         SCOPED_TRACE(offBits);
         EXPECT_EQ(ProblemOf({.overrideBfOffBits = true, .bfOffBits = offBits}), PictureProblem::infoBlockTooSmall);
     }
-    EXPECT_EQ(ProblemOf({.overrideBfOffBits = true, .bfOffBits = 0xFFFFFFFF}), PictureProblem::infoBlockTooLarge);
-    EXPECT_EQ(ProblemOf({.overrideBfOffBits = true, .bfOffBits = 14 + kMaxInfoBlock + 1}),
-              PictureProblem::infoBlockTooLarge);
-    // A large but plausible block (an embedded colour profile) is taken.
-    EXPECT_EQ(ProblemOf({.infoSize = 200000}), PictureProblem::none);
+    // An offset far beyond the file's end costs no more than the file holds.
+    EXPECT_EQ(ProblemOf({.overrideBfOffBits = true, .bfOffBits = 0xFFFFFFFF}), PictureProblem::truncatedInfoBlock);
+    // Blocks of any size that the file holds (an embedded colour profile, a
+    // gap before the pixels) are taken whole.
+    for (uint32_t infoSize : {200000u, (1u << 20) + 1}) {
+        SCOPED_TRACE(infoSize);
+        const auto file = MakeBmp({.infoSize = infoSize, .bfSizeExtra = 2});
+        const auto loaded = Load(file);
+        ASSERT_TRUE(loaded->picture.Usable());
+        EXPECT_TRUE(std::equal(file.begin() + 14, file.begin() + 14 + infoSize, loaded->picture.infoBlock.begin(),
+                               loaded->picture.infoBlock.end()));
+        ExpectPatternAt(loaded->picture, 0, 0);
+    }
 }
 
 TEST(PictureLoaderTest, NoWorkingPictureOrCropBuffer) {

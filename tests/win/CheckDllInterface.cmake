@@ -34,6 +34,76 @@ foreach(line IN LISTS imports)
   message(STATUS "imports ${name}")
 endforeach()
 
+# Every imported function must be one the DLL is known to import (DllImports.txt
+# beside this script, where each entry is checked against Windows 2000), and
+# every function listed there must still be imported.
+if(dump MATCHES "file format pei-i386")
+  set(arch x86)
+else()
+  set(arch x64)
+endif()
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/DllImports.txt listing)
+set(expected)
+set(group)
+foreach(line IN LISTS listing)
+  string(STRIP "${line}" line)
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
+  elseif(line MATCHES "^\\[(.+)\\]$")
+    string(TOLOWER "${CMAKE_MATCH_1}" group)
+  elseif(line MATCHES "^(x86|x64) +(.+)$")
+    if(CMAKE_MATCH_1 STREQUAL arch)
+      list(APPEND expected "${group}!${CMAKE_MATCH_2}")
+    endif()
+  else()
+    list(APPEND expected "${group}!${line}")
+  endif()
+endforeach()
+
+# objdump lists each DLL as "DLL Name: X" followed by "vma hint name" lines.
+string(FIND "${dump}" "The Import Tables" start)
+string(SUBSTRING "${dump}" ${start} -1 importSection)
+string(REGEX REPLACE "\n(There is|The Export Tables|PE File Base)[^\n]*\n.*" "" importSection "${importSection}")
+string(REPLACE ";" "," importSection "${importSection}")
+string(REPLACE "\n" ";" importLines "${importSection}")
+set(imported)
+set(group)
+foreach(line IN LISTS importLines)
+  if(line MATCHES "DLL Name: (.+)$")
+    string(TOLOWER "${CMAKE_MATCH_1}" group)
+  elseif(group AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([^ \t]+)$")
+    list(APPEND imported "${group}!${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(SORT expected)
+list(SORT imported)
+set(unexpected ${imported})
+list(REMOVE_ITEM unexpected ${expected})
+set(gone ${expected})
+list(REMOVE_ITEM gone ${imported})
+if(unexpected OR gone)
+  list(JOIN unexpected "\n  " unexpected)
+  list(JOIN gone "\n  " gone)
+  message(FATAL_ERROR "the ${arch} DLL's imports differ from DllImports.txt\n"
+          "imported but not listed (check that Windows 2000 has each, then list it):\n  ${unexpected}\n"
+          "listed but no longer imported:\n  ${gone}")
+endif()
+list(LENGTH imported count)
+message(STATUS "imports ${count} functions, each of them listed")
+
+# No C++ exception can start inside the DLL: none of the runtime's throwing
+# or catching machinery is linked in (a nothrow new or a std container
+# would bring it). The symbol table must be there for this to mean anything.
+execute_process(COMMAND ${OBJDUMP} -t ${DLL} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR NOT symbols MATCHES "DllGetClassObject")
+  message(FATAL_ERROR "no symbol table in ${DLL}")
+endif()
+foreach(function __cxa_throw __cxa_rethrow __cxa_allocate_exception __cxa_begin_catch _Unwind_RaiseException)
+  if(symbols MATCHES "[ \t]_?${function}\n")
+    message(FATAL_ERROR "the DLL contains ${function}: some code in it throws or catches")
+  endif()
+endforeach()
+
 # Functions that toolchain runtimes like to pull in but that Windows 2000 or
 # XP lack: the loader would refuse the whole DLL on the target systems.
 set(newer_functions GetTickCount64 AddVectoredExceptionHandler RemoveVectoredExceptionHandler

@@ -26,23 +26,65 @@ protected:
     IPrintOemUI* plugin = nullptr;
 };
 
+// Calls slot `index` of the object's method table with the argument types of
+// the platform's method at that place.
+template <typename... Args>
+HRESULT CallSlot(IPrintOemUI* object, int index, Args... args) {
+    using Method = HRESULT(STDMETHODCALLTYPE*)(void*, Args...);
+    return reinterpret_cast<Method>((*reinterpret_cast<void***>(object))[index])(object, args...);
+}
+
 TEST_F(PrinterUiPluginTest, MethodTableFollowsThePlatformOrder) {
-    // Called by slot number, not through the shared declaration, so a
-    // reordered declaration cannot hide a reordered table.
-    void** table = *reinterpret_cast<void***>(plugin);
-    using GetInfoFn = HRESULT(STDMETHODCALLTYPE*)(void*, DWORD, PVOID, DWORD, PDWORD);
-    using DevModeFn = HRESULT(STDMETHODCALLTYPE*)(void*, DWORD, POEMDMPARAM);
-    using PublishFn = HRESULT(STDMETHODCALLTYPE*)(void*, IUnknown*);
+    // Every slot is called by number, not through the shared declaration, so
+    // a reordered declaration cannot hide a reordered table. Each call is
+    // answered as only the platform's method at that place answers it;
+    // methods still to come answer E_NOTIMPL until they land, and then get
+    // the arguments and answer that tell them apart.
+    void* unknown = nullptr;
+    EXPECT_EQ((CallSlot<REFIID, void**>(plugin, 0, IID_IUnknown, &unknown)), S_OK);
+    EXPECT_EQ(unknown, static_cast<void*>(plugin));
+    EXPECT_EQ(static_cast<ULONG>(CallSlot(plugin, 1)), 3u);  // AddRef
+    EXPECT_EQ(static_cast<ULONG>(CallSlot(plugin, 2)), 2u);  // Release
+    EXPECT_EQ(static_cast<ULONG>(CallSlot(plugin, 2)), 1u);
+
     DWORD value = 0, needed = 0;
-    EXPECT_EQ(reinterpret_cast<GetInfoFn>(table[3])(plugin, OEMGI_GETSIGNATURE, &value, 4, &needed), S_OK);
+    EXPECT_EQ(CallSlot(plugin, 3, DWORD{OEMGI_GETSIGNATURE}, static_cast<PVOID>(&value), DWORD{4}, &needed), S_OK);
     EXPECT_EQ(value, kLpcn);
     OEMDMPARAM param{};
     param.cbSize = sizeof param;
-    EXPECT_EQ(reinterpret_cast<DevModeFn>(table[4])(plugin, OEMDM_SIZE, &param), S_OK);
+    EXPECT_EQ(CallSlot(plugin, 4, DWORD{OEMDM_SIZE}, &param), S_OK);
     EXPECT_EQ(param.cbBufSize, 564u);
     FakeDriverUi host;
-    EXPECT_EQ(reinterpret_cast<PublishFn>(table[5])(plugin, &host), S_OK);
+    EXPECT_EQ(CallSlot(plugin, 5, static_cast<IUnknown*>(&host)), S_OK);
     EXPECT_EQ(host.driverUiQueries, 1);
+
+    // Arguments that would crash if they were looked at.
+    auto* poison = reinterpret_cast<void*>(1);
+    SetLastError(kSentinelError);
+    EXPECT_EQ(CallSlot(plugin, 6, DWORD{OEMCUIP_DOCPROP}, static_cast<POEMCUIPPARAM>(nullptr)), E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 7, static_cast<PPROPSHEETUI_INFO>(nullptr), LPARAM{0}), E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 8, static_cast<PPROPSHEETUI_INFO>(nullptr), LPARAM{0}), E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 9, static_cast<POEMUIOBJ>(poison), static_cast<PDEVQUERYPRINT_INFO>(poison),
+                       static_cast<PDEVMODEW>(poison), poison),
+              E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 10, static_cast<POEMUIOBJ>(poison), static_cast<HANDLE>(poison),
+                       static_cast<PWSTR>(poison), WORD{1}, poison, static_cast<PDEVMODEW>(poison), poison, DWORD{0},
+                       static_cast<DWORD*>(poison)),
+              E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 11, DWORD{1}, static_cast<PBYTE>(poison)), E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 12, static_cast<PWSTR>(nullptr), INT{0}, DWORD{0}, LPARAM{0}), E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 13, DWORD{1}, DWORD{1}, static_cast<LPBYTE>(poison), LPARAM{0}), E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 14, static_cast<HANDLE>(nullptr), static_cast<POEMUIOBJ>(nullptr),
+                       static_cast<PDEVMODEW>(nullptr), static_cast<PVOID>(nullptr), ULONG{0},
+                       static_cast<VOID*>(nullptr), static_cast<ULONG*>(nullptr), static_cast<FLONG*>(nullptr)),
+              E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 15, static_cast<HWND>(poison), UINT{WM_INITDIALOG}, WPARAM{0}, LPARAM{0}),
+              E_NOTIMPL);
+    EXPECT_EQ(CallSlot(plugin, 16, static_cast<HANDLE>(poison), static_cast<HANDLE>(poison),
+                       static_cast<PWSTR>(poison)),
+              E_NOTIMPL);
+    EXPECT_EQ(GetLastError(), kSentinelError);
+
     EXPECT_EQ(plugin->Release(), 0u);  // lets go of the host while it exists
     plugin = nullptr;
 }

@@ -291,7 +291,7 @@ void Run(const Invocation& inv) {
     std::ifstream in(inPath, std::ios::binary);
     if (!in) throw Failure{"cannot open '" + inName + "'"};
     FileSource source(in);
-    VectorPictureAllocator allocator;
+    HeapPictureAllocator allocator;
     std::vector<uint8_t> cropBuffer(kPreviewCropBufferSize);
     LoadedPicture picture = LoadPreviewPicture(source, allocator, cropBuffer);
     in.close();
