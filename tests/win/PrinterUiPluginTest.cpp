@@ -37,9 +37,8 @@ HRESULT CallSlot(IPrintOemUI* object, int index, Args... args) {
 TEST_F(PrinterUiPluginTest, MethodTableFollowsThePlatformOrder) {
     // Every slot is called by number, not through the shared declaration, so
     // a reordered declaration cannot hide a reordered table. Each call is
-    // answered as only the platform's method at that place answers it;
-    // methods still to come answer E_NOTIMPL until they land, and then get
-    // the arguments and answer that tell them apart.
+    // answered as only the platform's method at that place answers it; the
+    // unsupported methods answer E_NOTIMPL and touch nothing.
     void* unknown = nullptr;
     EXPECT_EQ((CallSlot<REFIID, void**>(plugin, 0, IID_IUnknown, &unknown)), S_OK);
     EXPECT_EQ(unknown, static_cast<void*>(plugin));
@@ -58,12 +57,32 @@ TEST_F(PrinterUiPluginTest, MethodTableFollowsThePlatformOrder) {
     EXPECT_EQ(CallSlot(plugin, 5, static_cast<IUnknown*>(&host)), S_OK);
     EXPECT_EQ(host.driverUiQueries, 1);
 
-    // Arguments that would crash if they were looked at.
+    // Arguments that would crash if they were looked at, where a method must
+    // not look at them.
     auto* poison = reinterpret_cast<void*>(1);
     SetLastError(kSentinelError);
-    EXPECT_EQ(CallSlot(plugin, 6, DWORD{OEMCUIP_DOCPROP}, static_cast<POEMCUIPPARAM>(nullptr)), E_NOTIMPL);
-    EXPECT_EQ(CallSlot(plugin, 7, static_cast<PPROPSHEETUI_INFO>(nullptr), LPARAM{0}), E_NOTIMPL);
-    EXPECT_EQ(CallSlot(plugin, 8, static_cast<PPROPSHEETUI_INFO>(nullptr), LPARAM{0}), E_NOTIMPL);
+    // CommonUIProp: the document tree's count request asks for seven items.
+    OEMCUIPPARAM options{};
+    options.cbSize = sizeof options;
+    EXPECT_EQ(CallSlot(plugin, 6, DWORD{OEMCUIP_DOCPROP}, &options), S_OK);
+    EXPECT_EQ(options.cOEMOptItems, 7u);
+    // The two sheet handlers answer the title request differently: the
+    // document sheet asks for no title, the device sheet names its page.
+    for (int slot : {7, 8}) {
+        PROPSHEETUI_INFO_HEADER header{};
+        header.pTitle = const_cast<LPTSTR>(L"unchanged");
+        PROPSHEETUI_INFO info{};
+        info.cbSize = sizeof info;
+        info.Version = PROPSHEETUI_INFO_VERSION;
+        info.Reason = PROPSHEETUI_REASON_GET_INFO_HEADER;
+        EXPECT_EQ(CallSlot(plugin, slot, &info, reinterpret_cast<LPARAM>(&header)), S_OK);
+        EXPECT_EQ(info.Result, 1);
+        if (slot == 7) {
+            EXPECT_EQ(header.pTitle, nullptr);
+        } else {
+            EXPECT_STREQ(header.pTitle, L"OEM UI Page");
+        }
+    }
     EXPECT_EQ(CallSlot(plugin, 9, static_cast<POEMUIOBJ>(poison), static_cast<PDEVQUERYPRINT_INFO>(poison),
                        static_cast<PDEVMODEW>(poison), poison),
               E_NOTIMPL);
@@ -74,10 +93,13 @@ TEST_F(PrinterUiPluginTest, MethodTableFollowsThePlatformOrder) {
     EXPECT_EQ(CallSlot(plugin, 11, DWORD{1}, static_cast<PBYTE>(poison)), E_NOTIMPL);
     EXPECT_EQ(CallSlot(plugin, 12, static_cast<PWSTR>(nullptr), INT{0}, DWORD{0}, LPARAM{0}), E_NOTIMPL);
     EXPECT_EQ(CallSlot(plugin, 13, DWORD{1}, DWORD{1}, static_cast<LPBYTE>(poison), LPARAM{0}), E_NOTIMPL);
+    // QueryColorProfile refuses a source-profile query without a last error.
+    ULONG profileSize = 0;
     EXPECT_EQ(CallSlot(plugin, 14, static_cast<HANDLE>(nullptr), static_cast<POEMUIOBJ>(nullptr),
-                       static_cast<PDEVMODEW>(nullptr), static_cast<PVOID>(nullptr), ULONG{0},
-                       static_cast<VOID*>(nullptr), static_cast<ULONG*>(nullptr), static_cast<FLONG*>(nullptr)),
-              E_NOTIMPL);
+                       static_cast<PDEVMODEW>(nullptr), static_cast<PVOID>(nullptr), ULONG{QCP_SOURCEPROFILE},
+                       static_cast<VOID*>(nullptr), &profileSize, static_cast<FLONG*>(nullptr)),
+              E_FAIL);
+    EXPECT_EQ(profileSize, 0u);
     EXPECT_EQ(CallSlot(plugin, 15, static_cast<HWND>(poison), UINT{WM_INITDIALOG}, WPARAM{0}, LPARAM{0}),
               E_NOTIMPL);
     EXPECT_EQ(CallSlot(plugin, 16, static_cast<HANDLE>(poison), static_cast<HANDLE>(poison),
@@ -189,7 +211,8 @@ TEST_F(PrinterUiPluginTest, GetInfoAnswersSignatureAndVersionAndRefusesTheRest) 
 }
 
 TEST_F(PrinterUiPluginTest, UnsupportedMethodsAnswerNotImplementedAndTouchNothing) {
-    // Arguments that would crash if they were looked at.
+    // Arguments that would crash if they were looked at, where a method must
+    // not look at them.
     auto* poison = reinterpret_cast<void*>(1);
     SetLastError(kSentinelError);
     EXPECT_EQ(plugin->DevQueryPrintEx(static_cast<POEMUIOBJ>(poison), static_cast<PDEVQUERYPRINT_INFO>(poison),
