@@ -35,10 +35,11 @@ constexpr size_t kPreviewPathOffset = 40;
 
 const wchar_t* Arch() { return sizeof(void*) == 4 ? L"x86" : L"x64"; }
 
-// A 320 x 240 picture with what colour corrections show well: a sky
-// gradient, saturated primaries, skin tones, a grey ramp and fine stripes.
+// A 192 x 192 picture, the preview's own size, with what colour
+// corrections show well: a sky gradient, a sun, a skin tone, saturated
+// primaries, fine stripes and a grey ramp.
 bool WriteSamplePicture(const std::wstring& path) {
-    constexpr int width = 320, height = 240;
+    constexpr int width = 192, height = 192;
     constexpr int stride = width * 3;
     std::vector<unsigned char> file(54 + stride * height);
     auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
@@ -53,33 +54,33 @@ bool WriteSamplePicture(const std::wstring& path) {
     put16(26, 1);
     put16(28, 24);
     put32(34, static_cast<uint32_t>(stride * height));
+    static const int primaries[6][3] = {{220, 30, 30},  {30, 180, 40},  {30, 60, 220},
+                                        {30, 200, 210}, {210, 40, 190}, {240, 220, 30}};
     for (int y = 0; y < height; ++y) {  // y counts from the top
         unsigned char* row = &file[54 + stride * (height - 1 - y)];
         for (int x = 0; x < width; ++x) {
             int r, g, b;
-            if (y < 120) {  // sky, light towards the horizon
-                r = 90 + y;
-                g = 140 + y * 3 / 4;
+            if (y < 96) {  // sky, lighter towards the horizon
+                r = 90 + y * 5 / 4;
+                g = 140 + y;
                 b = 230 - y / 8;
             } else {  // meadow
                 r = 60 + (x * 7 + y * 3) % 20;
-                g = 140 - (y - 120) / 3;
+                g = 150 - (y - 96) / 3;
                 b = 50;
             }
-            const int dx = x - 250, dy = y - 50;
-            if (dx * dx + dy * dy < 28 * 28) r = 255, g = 214, b = 60;  // sun
-            const int fx = x - 80, fy = y - 120;
-            if (fx * fx * 4 + fy * fy * 3 < 60 * 60) r = 232, g = 176, b = 140;  // a face's tone
-            if (y >= 180 && y < 210 && x >= 150) {  // red, green, blue, cyan, magenta, yellow
-                static const int primaries[6][3] = {{220, 30, 30}, {30, 180, 40}, {30, 60, 220},
-                                                    {30, 200, 210}, {210, 40, 190}, {240, 220, 30}};
-                const int* c = primaries[std::min((x - 150) / 29, 5)];
-                r = c[0], g = c[1], b = c[2];
-            }
-            if (y >= 210) r = g = b = x * 255 / (width - 1);       // grey ramp
-            if (y >= 150 && y < 175 && x >= 160 && x < 300) {       // fine stripes
+            const int sx = x - 150, sy = y - 36;
+            if (sx * sx + sy * sy < 20 * 20) r = 255, g = 214, b = 60;  // sun
+            const int fx = x - 48, fy = y - 92;
+            if (fx * fx * 4 + fy * fy * 3 < 56 * 56) r = 232, g = 176, b = 140;  // skin
+            if (y >= 104 && y < 128 && x >= 100 && x < 186) {                    // fine stripes
                 r = g = b = (x % 2 == 0) != (y % 2 == 0) ? 30 : 225;
             }
+            if (y >= 136 && y < 164 && x >= 6 && x < 186) {  // red, green, blue, cyan, magenta, yellow
+                const int* p = primaries[(x - 6) / 30];
+                r = p[0], g = p[1], b = p[2];
+            }
+            if (y >= 170) r = g = b = x * 255 / (width - 1);  // grey ramp
             row[3 * x] = static_cast<unsigned char>(b);
             row[3 * x + 1] = static_cast<unsigned char>(g);
             row[3 * x + 2] = static_cast<unsigned char>(r);
