@@ -563,11 +563,11 @@ TEST_F(ColorPage, PreviewShowsTheCorrectedPictureOneToOne) {
             ASSERT_FALSE(expected.empty());
         } else {
             MemorySource source(*c.bytes);
-            qz410::VectorPictureAllocator allocator;
+            qz410::HeapPictureAllocator allocator;
             std::vector<uint8_t> crop(qz410::kPreviewCropBufferSize);
             const qz410::LoadedPicture picture = qz410::LoadPreviewPicture(source, allocator, crop);
             ASSERT_TRUE(picture.Usable());
-            expected = allocator.pixels;
+            expected.assign(allocator.pixels.begin(), allocator.pixels.end());
         }
         qz410::CorrectPreviewPicture(settings, expected.data(), 192, 192, 576);
         int wrong = 0;
