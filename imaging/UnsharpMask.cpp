@@ -33,7 +33,7 @@
 #include <memory>
 #include <new>
 
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(__x86_64__)
 #include <xmmintrin.h>
 #endif
 
@@ -65,33 +65,81 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
     return beyond ? sharpened : static_cast<uint8_t>(value);
 }
 
-// The bytes must not depend on whatever rounding mode or exception masks the
-// host process left behind: round to nearest with all exceptions masked
-// (settings out of range divide by zero), and the caller's environment,
-// flags included, restored on every way out. The doubles are computed with
-// SSE2, whose control register is saved and set directly as well: the
-// MinGW-w64 runtime's fesetenv restores the x87 unit only.
+// The bytes must not// The bytes must not depend on whatever floating-point state the host
+// process left behind (a host may run the x87 unit at 24 or 64 bits, in any
+// rounding mode, with traps enabled). For the computation: round to nearest,
+// all exceptions masked (settings out of range divide by zero), and the x87
+// unit at 53-bit precision, which makes its doubles round as IEEE doubles on
+// the 32-bit build, where the doubles are computed there; the x64 build
+// computes them with SSE2 and sets its control register as well. The caller's
+// control words and exception flags come back on every way out. The
+// "memory" clobbers keep the computation, which reads the settings and the
+// picture and writes the picture, between the two.
+#if defined(__i386__) || defined(__x86_64__)
 class FloatingPointGuard {
 public:
     FloatingPointGuard() noexcept {
-#if defined(__i386__) || defined(__x86_64__)
+        __asm__ __volatile__("fnstenv %0" : "=m"(saved_) : : "memory");
+        __asm__ __volatile__("fnclex" : : : "memory");
+        const uint16_t control = static_cast<uint16_t>((saved_.control & ~kX87Fields) | kX87Computation);
+        __asm__ __volatile__("fldcw %0" : : "m"(control) : "memory");
+#if defined(__x86_64__)
         sseControl_ = _mm_getcsr();
+        _mm_setcsr(kSseComputation);
 #endif
+    }
+    ~FloatingPointGuard() {
+#if defined(__x86_64__)
+        _mm_setcsr(sseControl_);
+#endif
+        // The current environment, so that the register stack's tags and top
+        // stay as they are, with the caller's control word and flags.
+        X87Environment current;
+        __asm__ __volatile__("fnstenv %0" : "=m"(current) : : "memory");
+        current.control = saved_.control;
+        current.status = static_cast<uint16_t>((current.status & ~kX87Flags) | (saved_.status & kX87Flags));
+        __asm__ __volatile__("fldenv %0" : : "m"(current) : "memory");
+    }
+    FloatingPointGuard(const FloatingPointGuard&) = delete;
+    FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
+
+    bool Ready() const noexcept { return true; }
+
+private:
+    // The 28-byte layout fnstenv and fldenv use in 32-bit protected mode and
+    // in 64-bit mode.
+    struct X87Environment {
+        uint16_t control, unused0;
+        uint16_t status, unused1;
+        uint16_t tag, unused2;
+        uint32_t pointers[4];
+    };
+    static_assert(sizeof(X87Environment) == 28);
+    // Control word: exception masks (bits 0-5), precision (8-9), rounding
+    // (10-11). Here all masked, 53 bits (10b), to nearest (00b).
+    static constexpr uint16_t kX87Fields = 0x0F3F;
+    static constexpr uint16_t kX87Computation = 0x023F;
+    // Status word: exception flags, stack fault, error summary, busy.
+    static constexpr uint16_t kX87Flags = 0x80FF;
+#if defined(__x86_64__)
+    // All exceptions masked, round to nearest, no flushing of denormals.
+    static constexpr unsigned kSseComputation = 0x1F80;
+    unsigned sseControl_ = kSseComputation;
+#endif
+    X87Environment saved_;
+};
+#else
+class FloatingPointGuard {
+public:
+    FloatingPointGuard() noexcept {
         saved_ = std::fegetenv(&environment_) == 0;
         if (!saved_) return;
         std::fenv_t held;
         ready_ = std::feholdexcept(&held) == 0 && std::fesetround(FE_TONEAREST) == 0 &&
                  std::fegetround() == FE_TONEAREST;
-#if defined(__i386__) || defined(__x86_64__)
-        _mm_setcsr(kSseDefault);
-#endif
     }
     ~FloatingPointGuard() {
-        if (!saved_) return;
-        std::fesetenv(&environment_);
-#if defined(__i386__) || defined(__x86_64__)
-        _mm_setcsr(sseControl_);
-#endif
+        if (saved_) std::fesetenv(&environment_);
     }
     FloatingPointGuard(const FloatingPointGuard&) = delete;
     FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
@@ -99,15 +147,11 @@ public:
     bool Ready() const noexcept { return saved_ && ready_; }
 
 private:
-#if defined(__i386__) || defined(__x86_64__)
-    // All exceptions masked, round to nearest, no flushing of denormals.
-    static constexpr unsigned kSseDefault = 0x1F80;
-    unsigned sseControl_ = kSseDefault;
-#endif
     std::fenv_t environment_;
     bool saved_ = false;
     bool ready_ = false;
 };
+#endif
 
 template <typename T>
 std::unique_ptr<T[]> TryAllocate(uint64_t count) noexcept {
