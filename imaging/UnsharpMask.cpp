@@ -33,7 +33,7 @@
 #include <memory>
 #include <new>
 
-#if defined(__x86_64__)
+#if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
 
@@ -52,6 +52,21 @@ inline int32_t TruncateToInt(double x) noexcept {
     return INT32_MIN;
 }
 
+// Truncation of a double in [0, 2^30]. On the x87 unit (the 32-bit build) a
+// cast sets the rounding mode to toward-zero and back around every
+// conversion, and those two control-word loads cost more than the rest of a
+// pixel's work; there the value is rounded in the mode the guard set, to
+// nearest, and stepped back where that rounded up.
+inline int32_t TruncateNonNegative(double x) noexcept {
+#if (defined(__i386__) || defined(__x86_64__)) && !defined(__SSE2_MATH__)
+    int32_t n;
+    __asm__("fistpl %0" : "=m"(n) : "t"(x) : "st");
+    return static_cast<double>(n) > x ? n - 1 : n;
+#else
+    return static_cast<int32_t>(x);
+#endif
+}
+
 // The sharpen step for one channel. Branch-free so that it vectorises;
 // clamping before the truncation gives the same byte as after it and keeps
 // the conversion defined: g * d + value is finite for every 16-bit amount.
@@ -60,18 +75,59 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
     double x = g * difference + value;
     x = x < 0.0 ? 0.0 : x;
     x = x > 255.0 ? 255.0 : x;
-    const auto sharpened = static_cast<uint8_t>(static_cast<int32_t>(x));
+    const auto sharpened = static_cast<uint8_t>(TruncateNonNegative(x));
     const bool beyond = difference < -threshold || difference > threshold;
     return beyond ? sharpened : static_cast<uint8_t>(value);
 }
 
-// The bytes must not// The bytes must not depend on whatever floating-point state the host
+// The bytes must not// table[value * 256 + blurred] = SharpenedValue(value, blurred, g, threshold)
+// for every pair, without a double-to-integer conversion per pair (each one
+// costs two control-word loads on the x87 unit). Along a diagonal the
+// difference d is fixed: with gd = g * d and c = value + floor(gd), the exact
+// sum gd + value lies in [c, c + 1), so its rounded double x is c or above
+// and at most c + 1, and floor(x) is c + 1 exactly where x >= c + 1.
+// Clamping that floor to [0, 255] gives the byte the truncation of the
+// clamped x gives. |c| < 2^22 for every 16-bit amount, so x is rounded to a
+// multiple of at most 2^-30 and reaches c + 1 only when gd lies within that
+// of the next integer; for any other gd (for every amount of the slider,
+// whose g is a multiple of 1/4) the diagonal is value + floor(gd) clamped.
+// The integers here are far below 2^52, so the doubles that count them and
+// the gap from gd to the next integer are exact.
+void FillPairTable(double g, int32_t threshold, uint8_t* table) noexcept {
+    for (int32_t d = -255; d <= 255; ++d) {
+        const int32_t first = d > 0 ? d : 0;
+        const int32_t last = d > 0 ? 255 : 255 + d;
+        uint8_t* out = table + first * 256 + (first - d);
+        if (d >= -threshold && d <= threshold) {
+            for (int32_t value = first; value <= last; ++value, out += 257) *out = static_cast<uint8_t>(value);
+            continue;
+        }
+        const double gd = g * d;
+        int32_t floorGd = TruncateToInt(gd);
+        if (static_cast<double>(floorGd) > gd) --floorGd;
+        int32_t c = first + floorGd;
+        if (static_cast<double>(floorGd) + 1.0 - gd > 0x1p-20) {
+            for (int32_t value = first; value <= last; ++value, ++c, out += 257)
+                *out = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+            continue;
+        }
+        double x0 = first;
+        double next = static_cast<double>(c) + 1.0;
+        for (int32_t value = first; value <= last; ++value, ++c, x0 += 1.0, next += 1.0, out += 257) {
+            const double x = gd + x0;
+            const int32_t floorX = x >= next ? c + 1 : c;
+            *out = static_cast<uint8_t>(floorX < 0 ? 0 : (floorX > 255 ? 255 : floorX));
+        }
+    }
+}
+
+// The bytes must not depend on whatever floating-point state the host
 // process left behind (a host may run the x87 unit at 24 or 64 bits, in any
 // rounding mode, with traps enabled). For the computation: round to nearest,
 // all exceptions masked (settings out of range divide by zero), and the x87
-// unit at 53-bit precision, which makes its doubles round as IEEE doubles on
-// the 32-bit build, where the doubles are computed there; the x64 build
-// computes them with SSE2 and sets its control register as well. The caller's
+// unit at 53-bit precision, which makes its doubles round as IEEE doubles
+// (the 32-bit build computes them there); where the compiler may use SSE
+// (x64), its control register is set as well. The caller's
 // control words and exception flags come back on every way out. The
 // "memory" clobbers keep the computation, which reads the settings and the
 // picture and writes the picture, between the two.
@@ -83,13 +139,13 @@ public:
         __asm__ __volatile__("fnclex" : : : "memory");
         const uint16_t control = static_cast<uint16_t>((saved_.control & ~kX87Fields) | kX87Computation);
         __asm__ __volatile__("fldcw %0" : : "m"(control) : "memory");
-#if defined(__x86_64__)
+#if defined(__SSE__)
         sseControl_ = _mm_getcsr();
         _mm_setcsr(kSseComputation);
 #endif
     }
     ~FloatingPointGuard() {
-#if defined(__x86_64__)
+#if defined(__SSE__)
         _mm_setcsr(sseControl_);
 #endif
         // The current environment, so that the register stack's tags and top
@@ -121,7 +177,7 @@ private:
     static constexpr uint16_t kX87Computation = 0x023F;
     // Status word: exception flags, stack fault, error summary, busy.
     static constexpr uint16_t kX87Flags = 0x80FF;
-#if defined(__x86_64__)
+#if defined(__SSE__)
     // All exceptions masked, round to nearest, no flushing of denormals.
     static constexpr unsigned kSseComputation = 0x1F80;
     unsigned sseControl_ = kSseComputation;
@@ -254,6 +310,7 @@ public:
         std::memset(zero_.get(), 0, rowLength_ * sizeof(uint32_t));
         std::memset(padded_.get(), 0, rowLength_ + 6 * static_cast<size_t>(h_));
         std::memset(flatRows_.get(), 0, rowLength_);
+        if (wholeSums_) FillQuotientTable();
         return true;
     }
 
@@ -269,10 +326,18 @@ public:
         uint32_t* sums = sums_.get();
         for (int32_t y = 0; y < height; ++y, blurred += n) {
             if (y > 0 && y + h < height) EnterRow(y + h);
-            if (wholeSums_) {
+            if (wholeSums_ && quotients_) {
+                const uint8_t* quotient = quotients_.get();
+                const double q = window_.q;
+                for (size_t e = 0; e < n; ++e) {
+                    const uint32_t sum = inner[e];
+                    blurred[e] = sum <= largestSum_ ? quotient[sum]
+                                                    : static_cast<uint8_t>(TruncateNonNegative(sum * q));
+                }
+            } else if (wholeSums_) {
                 const double q = window_.q;
                 for (size_t e = 0; e < n; ++e)
-                    blurred[e] = static_cast<uint8_t>(static_cast<int32_t>(static_cast<double>(inner[e]) * q));
+                    blurred[e] = static_cast<uint8_t>(TruncateNonNegative(static_cast<double>(inner[e]) * q));
             } else {
                 const uint32_t* top = SumRow(y - h);
                 const uint32_t* bottom = SumRow(y + h);
@@ -302,6 +367,35 @@ private:
         const size_t n = rowLength_;
         // Unsigned wrap-around keeps the true (non-negative) sums exact.
         for (size_t e = 0; e < n; ++e) inner[e] += add[e] - subtract[e];
+    }
+
+    // With whole sums every blurred element is trunc(S * q) of an inner
+    // sum S <= 255 * (2h - 1)^2. Where the picture has more elements than
+    // there are such sums, they are looked up in a table of every S, filled
+    // with comparisons only: S * q never decreases as S grows, so its
+    // truncation steps up by one wherever S * q reaches the next integer.
+    // Without the table (too many sums, or no memory) each is converted.
+    void FillQuotientTable() noexcept {
+        const uint64_t side = 2 * static_cast<uint64_t>(h_) - 1;
+        const uint64_t largest = 255 * side * side;
+        const uint64_t elements = rowLength_ * static_cast<uint64_t>(pic_.height);
+        if (largest >= elements || largest >= (uint64_t{1} << 24)) return;
+        quotients_ = TryAllocate<uint8_t>(largest + 1);
+        if (!quotients_) return;
+        largestSum_ = static_cast<uint32_t>(largest);
+        uint8_t* table = quotients_.get();
+        const double q = window_.q;
+        uint32_t k = 0;
+        double next = 1.0;
+        double sum = 0.0;
+        for (uint32_t s = 0; s <= largestSum_; ++s, sum += 1.0) {
+            const double x = sum * q;
+            while (x >= next) {
+                ++k;
+                next += 1.0;
+            }
+            table[s] = static_cast<uint8_t>(k);  // k <= 255: S * q <= 255 * (1 + 2^-52)
+        }
     }
 
     // Horizontal weighted sums of row r, and the flat-window bookkeeping.
@@ -387,7 +481,8 @@ private:
     int shift_ = 0;
     bool flatPossible_ = false;
     std::unique_ptr<uint32_t[]> ring_, inner_, zero_, sums_;
-    std::unique_ptr<uint8_t[]> padded_, runs_, flatRows_;
+    std::unique_ptr<uint8_t[]> padded_, runs_, flatRows_, quotients_;
+    uint32_t largestSum_ = 0;
     bool known_[256] = {};
     uint8_t flatResult_[256] = {};
 };
@@ -438,10 +533,8 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     std::unique_ptr<uint8_t[]> pairs;
     if (elements >= 65536) pairs = TryAllocate<uint8_t>(65536);
     if (pairs) {
-        uint8_t* table = pairs.get();
-        for (int32_t value = 0; value < 256; ++value)
-            for (int32_t blur = 0; blur < 256; ++blur)
-                table[value * 256 + blur] = SharpenedValue(value, blur, g, threshold);
+        FillPairTable(g, threshold, pairs.get());
+        const uint8_t* table = pairs.get();
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
             uint8_t* row = picture + y * stride;
             for (size_t e = 0; e < rowLength; ++e) row[e] = table[row[e] * 256 + b[e]];

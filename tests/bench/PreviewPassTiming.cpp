@@ -13,9 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "imaging/PreviewCorrection.h"
+#include "imaging/Sharpen.h"
+#include "imaging/ToneTables.h"
 #include "oracle/TestPicture.h"
 
 namespace {
@@ -44,9 +47,10 @@ double Seconds(LONGLONG ticks) {
     return double(ticks) / double(frequency.QuadPart);
 }
 
-// Median and fastest of `runs` passes, in microseconds; each pass starts
-// from the same source bytes, whose copy is not timed.
-void Time(const char* name, const TestPicture& source, const qz410::ColorSettings& s, int runs) {
+// Median and fastest of `runs` calls of `step` on a fresh copy of the
+// source, in microseconds; the copy is not timed.
+template <typename Step>
+void Time(const char* name, const TestPicture& source, int runs, Step step) {
     TestPicture work = source;
     std::vector<double> times;
     unsigned checksum = 0;
@@ -54,15 +58,22 @@ void Time(const char* name, const TestPicture& source, const qz410::ColorSetting
         std::memcpy(work.Data(), source.bytes.data(), source.bytes.size());
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
-        qz410::CorrectPreviewPicture(s, work.Data(), work.width, work.height, work.stride);
+        step(work);
         QueryPerformanceCounter(&end);
         times.push_back(Seconds(end.QuadPart - start.QuadPart) * 1e6);
         checksum = checksum * 31 + work.bytes[size_t(i) % work.bytes.size()];
     }
     std::sort(times.begin(), times.end());
-    std::printf("%-10s %-8s %dx%d  median %8.1f us  fastest %8.1f us  (%d passes, %08x)\n",
-                sizeof(void*) == 4 ? "x86" : "x64", name, source.width, source.height,
-                times[times.size() / 2], times.front(), runs, checksum);
+    std::printf("%s %-24s median %8.1f us  fastest %8.1f us  (%d runs, %08x)\n",
+                sizeof(void*) == 4 ? "x86" : "x64", name, times[times.size() / 2], times.front(), runs,
+                checksum);
+}
+
+void TimePicture(const char* kind, const TestPicture& source, const qz410::ColorSettings& s, int runs) {
+    const std::string name = std::string(kind) + " pass";
+    Time(name.c_str(), source, runs, [&](TestPicture& pic) {
+        qz410::CorrectPreviewPicture(s, pic.Data(), pic.width, pic.height, pic.stride);
+    });
 }
 
 }  // namespace
@@ -75,8 +86,22 @@ int main(int argc, char** argv) {
     natural.Natural(rng);
     noise.Noise(rng);
     flat.Flat(140);
-    Time("natural", natural, s, runs);
-    Time("noise", noise, s, runs);
-    Time("flat", flat, s, runs);
+    TimePicture("natural", natural, s, runs);
+    TimePicture("noise", noise, s, runs);
+    TimePicture("flat", flat, s, runs);
+
+    // Where a natural picture's pass spends its time.
+    Time("  tone tables", natural, runs, [&](TestPicture&) {
+        qz410::ToneTables tables;
+        qz410::BuildToneTables(s, tables);
+    });
+    Time("  unsharp mask", natural, runs, [&](TestPicture& pic) {
+        qz410::ApplyUnsharpMask(s, pic.width, pic.height, pic.Data());
+    });
+    qz410::ToneTables tables;
+    qz410::BuildToneTables(s, tables);
+    Time("  tones and sharpening", natural, runs, [&](TestPicture& pic) {
+        qz410::SharpenImage(pic.Data(), pic.width, pic.height, pic.stride, tables, s.sharpness & 7u);
+    });
     return 0;
 }

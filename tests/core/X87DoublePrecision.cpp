@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#if defined(__i386__) && !defined(__SSE2_MATH__)
+#if (defined(__i386__) || defined(__x86_64__)) && !defined(__SSE2_MATH__)
 namespace {
 
 class X87DoublePrecision : public ::testing::Environment {
