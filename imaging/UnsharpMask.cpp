@@ -80,7 +80,7 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
     return beyond ? sharpened : static_cast<uint8_t>(value);
 }
 
-// The bytes must not// table[value * 256 + blurred] = SharpenedValue(value, blurred, g, threshold)
+// table[value * 256 + blurred] = SharpenedValue(value, blurred, g, threshold)
 // for every pair, without a double-to-integer conversion per pair (each one
 // costs two control-word loads on the x87 unit). Along a diagonal the
 // difference d is fixed: with gd = g * d and c = value + floor(gd), the exact
@@ -91,8 +91,8 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
 // multiple of at most 2^-30 and reaches c + 1 only when gd lies within that
 // of the next integer; for any other gd (for every amount of the slider,
 // whose g is a multiple of 1/4) the diagonal is value + floor(gd) clamped.
-// The integers here are far below 2^52, so the doubles that count them and
-// the gap from gd to the next integer are exact.
+// The integers here are far below 2^52, so the doubles that count them are
+// exact, and so is the gap from gd to the next integer wherever it is small.
 void FillPairTable(double g, int32_t threshold, uint8_t* table) noexcept {
     for (int32_t d = -255; d <= 255; ++d) {
         const int32_t first = d > 0 ? d : 0;
@@ -127,10 +127,10 @@ void FillPairTable(double g, int32_t threshold, uint8_t* table) noexcept {
 // all exceptions masked (settings out of range divide by zero), and the x87
 // unit at 53-bit precision, which makes its doubles round as IEEE doubles
 // (the 32-bit build computes them there); where the compiler may use SSE
-// (x64), its control register is set as well. The caller's
-// control words and exception flags come back on every way out. The
-// "memory" clobbers keep the computation, which reads the settings and the
-// picture and writes the picture, between the two.
+// (x64), its control register is set as well. The caller's control words
+// and exception flags come back on every way out. The "memory" clobbers keep
+// the computation, which reads the settings and the picture and writes the
+// picture, between the two.
 #if defined(__i386__) || defined(__x86_64__)
 class FloatingPointGuard {
 public:
