@@ -84,40 +84,32 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
 // for every pair, without a double-to-integer conversion per pair (each one
 // costs two control-word loads on the x87 unit). Along a diagonal the
 // difference d is fixed: with gd = g * d and c = value + floor(gd), the exact
-// sum gd + value lies in [c, c + 1), so its rounded double x is c or above
-// and at most c + 1, and floor(x) is c + 1 exactly where x >= c + 1.
-// Clamping that floor to [0, 255] gives the byte the truncation of the
-// clamped x gives. |c| < 2^22 for every 16-bit amount, so x is rounded to a
-// multiple of at most 2^-30 and reaches c + 1 only when gd lies within that
-// of the next integer; for any other gd (for every amount of the slider,
-// whose g is a multiple of 1/4) the diagonal is value + floor(gd) clamped.
-// The integers here are far below 2^52, so the doubles that count them are
-// exact, and so is the gap from gd to the next integer wherever it is small.
+// sum gd + value lies in [c, c + 1) and rounds to c + 1 only if gd lies
+// within half a unit in the last place of the sum below the next integer.
+// |c| < 2^22 for every 16-bit amount, so that unit is at most 2^-30, and for
+// any gd farther from it than 2^-20 the byte is c clamped to [0, 255] (which
+// the truncation of the clamped sum also gives). g = (amount + 1) / 4
+// exactly for every 16-bit amount, so gd is a multiple of 1/4; the pairs of
+// any other gd are computed as defined.
 void FillPairTable(double g, int32_t threshold, uint8_t* table) noexcept {
     for (int32_t d = -255; d <= 255; ++d) {
         const int32_t first = d > 0 ? d : 0;
         const int32_t last = d > 0 ? 255 : 255 + d;
         uint8_t* out = table + first * 256 + (first - d);
+        const double gd = g * d;
+        int32_t floorGd = TruncateToInt(gd);
+        if (static_cast<double>(floorGd) > gd) --floorGd;
         if (d >= -threshold && d <= threshold) {
             for (int32_t value = first; value <= last; ++value, out += 257) *out = static_cast<uint8_t>(value);
             continue;
         }
-        const double gd = g * d;
-        int32_t floorGd = TruncateToInt(gd);
-        if (static_cast<double>(floorGd) > gd) --floorGd;
-        int32_t c = first + floorGd;
-        if (static_cast<double>(floorGd) + 1.0 - gd > 0x1p-20) {
-            for (int32_t value = first; value <= last; ++value, ++c, out += 257)
-                *out = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+        if (static_cast<double>(floorGd) + 1.0 - gd <= 0x1p-20) {
+            for (int32_t value = first; value <= last; ++value, out += 257)
+                *out = SharpenedValue(value, value - d, g, threshold);
             continue;
         }
-        double x0 = first;
-        double next = static_cast<double>(c) + 1.0;
-        for (int32_t value = first; value <= last; ++value, ++c, x0 += 1.0, next += 1.0, out += 257) {
-            const double x = gd + x0;
-            const int32_t floorX = x >= next ? c + 1 : c;
-            *out = static_cast<uint8_t>(floorX < 0 ? 0 : (floorX > 255 ? 255 : floorX));
-        }
+        for (int32_t c = first + floorGd; c <= last + floorGd; ++c, out += 257)
+            *out = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
     }
 }
 
