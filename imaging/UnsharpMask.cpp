@@ -80,37 +80,30 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
     return beyond ? sharpened : static_cast<uint8_t>(value);
 }
 
-// table[value * 256 + blurred] = SharpenedValue(value, blurred, g, threshold)
-// for every pair, without a double-to-integer conversion per pair (each one
-// costs two control-word loads on the x87 unit). Along a diagonal the
-// difference d is fixed: with gd = g * d and c = value + floor(gd), the exact
-// sum gd + value lies in [c, c + 1) and rounds to c + 1 only if gd lies
-// within half a unit in the last place of the sum below the next integer.
-// |c| < 2^22 for every 16-bit amount, so that unit is at most 2^-30, and for
-// any gd farther from it than 2^-20 the byte is c clamped to [0, 255] (which
-// the truncation of the clamped sum also gives). g = (amount + 1) / 4
-// exactly for every 16-bit amount, so gd is a multiple of 1/4; the pairs of
-// any other gd are computed as defined.
-void FillPairTable(double g, int32_t threshold, uint8_t* table) noexcept {
+// The sharpen step without a double-to-integer conversion per element (each
+// one costs two control-word loads on the x87 unit). For a difference d =
+// value - blurred beyond the threshold, with gd = g * d and c = value +
+// floor(gd), the exact sum gd + value lies in [c, c + 1) and rounds to c + 1
+// only if gd lies within half a unit in the last place of the sum below the
+// next integer. |c| < 2^22 for every 16-bit amount, so that unit is at most
+// 2^-30, and for any gd farther from it than 2^-20 the byte is c clamped to
+// [0, 255] (which the truncation of the clamped sum also gives). Fills
+// floors[d + 255] with floor(gd), or 0 where d is within the threshold, and
+// tells whether every gd is that far; g = (amount + 1) / 4 exactly for every
+// 16-bit amount, so gd is a multiple of 1/4 and it always is. The integers
+// here are far below 2^52, so the doubles that count them are exact, and so
+// is the gap from gd to the next integer wherever it is small.
+bool FillDifferenceFloors(double g, int32_t threshold, int32_t* floors) noexcept {
     for (int32_t d = -255; d <= 255; ++d) {
-        const int32_t first = d > 0 ? d : 0;
-        const int32_t last = d > 0 ? 255 : 255 + d;
-        uint8_t* out = table + first * 256 + (first - d);
+        int32_t& floorGd = floors[d + 255];
+        floorGd = 0;
+        if (d >= -threshold && d <= threshold) continue;
         const double gd = g * d;
-        int32_t floorGd = TruncateToInt(gd);
+        floorGd = TruncateToInt(gd);
         if (static_cast<double>(floorGd) > gd) --floorGd;
-        if (d >= -threshold && d <= threshold) {
-            for (int32_t value = first; value <= last; ++value, out += 257) *out = static_cast<uint8_t>(value);
-            continue;
-        }
-        if (static_cast<double>(floorGd) + 1.0 - gd <= 0x1p-20) {
-            for (int32_t value = first; value <= last; ++value, out += 257)
-                *out = SharpenedValue(value, value - d, g, threshold);
-            continue;
-        }
-        for (int32_t c = first + floorGd; c <= last + floorGd; ++c, out += 257)
-            *out = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+        if (static_cast<double>(floorGd) + 1.0 - gd <= 0x1p-20) return false;
     }
+    return true;
 }
 
 // The bytes must not depend on whatever floating-point state the host
@@ -519,17 +512,15 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     if (!done) BlurPlain(pic, window, blurred.get());
 
     const uint8_t* b = blurred.get();
-    const uint64_t elements = rowBytes * static_cast<uint64_t>(height);
-    // With more elements than (value, blurred) pairs, the pass is cheaper as
-    // a look-up in a table of every pair, computed by the same expression.
-    std::unique_ptr<uint8_t[]> pairs;
-    if (elements >= 65536) pairs = TryAllocate<uint8_t>(65536);
-    if (pairs) {
-        FillPairTable(g, threshold, pairs.get());
-        const uint8_t* table = pairs.get();
+    int32_t floors[511];
+    if (FillDifferenceFloors(g, threshold, floors)) {
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
             uint8_t* row = picture + y * stride;
-            for (size_t e = 0; e < rowLength; ++e) row[e] = table[row[e] * 256 + b[e]];
+            for (size_t e = 0; e < rowLength; ++e) {
+                const int32_t value = row[e];
+                const int32_t c = value + floors[value - b[e] + 255];
+                row[e] = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+            }
         }
     } else {
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
