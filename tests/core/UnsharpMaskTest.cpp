@@ -193,7 +193,7 @@ TEST(UnsharpMaskFloatingPoint, BytesDoNotDependOnTheCallersState) {
         natural.Natural(rng);
         cases.emplace_back(natural, Unsharp(5, radius, 2));
     }
-    TestPicture large(160, 150);  // enough pixels for the pass's pair table
+    TestPicture large(160, 150);  // near the preview's size
     large.Natural(rng);
     cases.emplace_back(large, Unsharp(12, 15, 0));
     std::vector<std::vector<uint8_t>> expected;
