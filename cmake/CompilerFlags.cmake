@@ -1,14 +1,17 @@
 # Flags shared by every target of every tree.
 #
 # The unsharp mask's bytes depend on plain IEEE double arithmetic in a fixed
-# order, so no operation may be fused or carried out at extended precision:
-# -ffp-contract=off everywhere, and SSE2 instead of the x87 unit on 32-bit x86
-# (the DLL therefore needs a Pentium 4 / Athlon 64 or later).
+# order, so no operation may be fused: -ffp-contract=off everywhere.
 add_compile_options(-Wall -Wextra -ffp-contract=off -fno-fast-math)
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
+  # The 32-bit DLL runs in every printing program on Windows 2000/XP, on
+  # Pentium II/III, Celeron and Athlon machines too: the Pentium Pro
+  # instruction set (CMOV included), no MMX or SSE, doubles on the x87 unit.
+  # The unsharp mask sets the x87 precision to 53 bits itself, which makes x87
+  # doubles round as IEEE doubles. dll_interface checks the built code.
   # Callers compiled by other compilers only keep the stack 4-byte aligned.
-  add_compile_options(-msse2 -mfpmath=sse -mincoming-stack-boundary=2)
+  add_compile_options(-march=pentiumpro -mfpmath=387 -mincoming-stack-boundary=2)
 endif()
 
 if(WIN32)

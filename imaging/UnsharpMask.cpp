@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
+#if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
 
@@ -51,6 +51,21 @@ inline int32_t TruncateToInt(double x) noexcept {
     return INT32_MIN;
 }
 
+// Truncation of a double in [0, 2^30]. On the x87 unit (the 32-bit build) a
+// cast sets the rounding mode to toward-zero and back around every
+// conversion, and those two control-word loads cost more than the rest of a
+// pixel's work; there the value is rounded in the mode the guard set, to
+// nearest, and stepped back where that rounded up.
+inline int32_t TruncateNonNegative(double x) noexcept {
+#if (defined(__i386__) || defined(__x86_64__)) && !defined(__SSE2_MATH__)
+    int32_t n;
+    __asm__("fistpl %0" : "=m"(n) : "t"(x) : "st");
+    return static_cast<double>(n) > x ? n - 1 : n;
+#else
+    return static_cast<int32_t>(x);
+#endif
+}
+
 // The sharpen step for one channel. Branch-free so that it vectorises;
 // clamping before the truncation gives the same byte as after it and keeps
 // the conversion defined: g * d + value is finite for every 16-bit amount.
@@ -59,38 +74,112 @@ inline uint8_t SharpenedValue(int32_t value, int32_t blurred, double g, int32_t 
     double x = g * difference + value;
     x = x < 0.0 ? 0.0 : x;
     x = x > 255.0 ? 255.0 : x;
-    const auto sharpened = static_cast<uint8_t>(static_cast<int32_t>(x));
+    const auto sharpened = static_cast<uint8_t>(TruncateNonNegative(x));
     const bool beyond = difference < -threshold || difference > threshold;
     return beyond ? sharpened : static_cast<uint8_t>(value);
 }
 
-// The bytes must not depend on whatever rounding mode or exception masks the
-// host process left behind: round to nearest with all exceptions masked
-// (settings out of range divide by zero), and the caller's environment,
-// flags included, restored on every way out. The doubles are computed with
-// SSE2, whose control register is saved and set directly as well: the
-// MinGW-w64 runtime's fesetenv restores the x87 unit only.
+// The sharpen step without a double-to-integer conversion per element (each
+// one costs two control-word loads on the x87 unit). For a difference d =
+// value - blurred beyond the threshold, with gd = g * d and c = value +
+// floor(gd), the exact sum gd + value lies in [c, c + 1) and rounds to c + 1
+// only if gd lies within half a unit in the last place of the sum below the
+// next integer. |c| < 2^22 for every 16-bit amount, so that unit is at most
+// 2^-30, and for any gd farther from it than 2^-20 the byte is c clamped to
+// [0, 255] (which the truncation of the clamped sum also gives). Fills
+// floors[d + 255] with floor(gd), or 0 where d is within the threshold, and
+// tells whether every gd is that far; g = (amount + 1) / 4 exactly for every
+// 16-bit amount, so gd is a multiple of 1/4 and it always is. The integers
+// here are far below 2^52, so the doubles that count them are exact, and so
+// is the gap from gd to the next integer wherever it is small.
+bool FillDifferenceFloors(double g, int32_t threshold, int32_t* floors) noexcept {
+    for (int32_t d = -255; d <= 255; ++d) {
+        int32_t& floorGd = floors[d + 255];
+        floorGd = 0;
+        if (d >= -threshold && d <= threshold) continue;
+        const double gd = g * d;
+        floorGd = TruncateToInt(gd);
+        if (static_cast<double>(floorGd) > gd) --floorGd;
+        if (static_cast<double>(floorGd) + 1.0 - gd <= 0x1p-20) return false;
+    }
+    return true;
+}
+
+// The bytes must not depend on whatever floating-point state the host
+// process left behind (a host may run the x87 unit at 24 or 64 bits, in any
+// rounding mode, with traps enabled). For the computation: round to nearest,
+// all exceptions masked (settings out of range divide by zero), and the x87
+// unit at 53-bit precision, which makes its doubles round as IEEE doubles
+// (the 32-bit build computes them there); where the compiler may use SSE
+// (x64), its control register is set as well. The caller's control words
+// and exception flags come back on every way out. The "memory" clobbers keep
+// the computation, which reads the settings and the picture and writes the
+// picture, between the two.
+#if defined(__i386__) || defined(__x86_64__)
 class FloatingPointGuard {
 public:
     FloatingPointGuard() noexcept {
-#if defined(__i386__) || defined(__x86_64__)
+        __asm__ __volatile__("fnstenv %0" : "=m"(saved_) : : "memory");
+        __asm__ __volatile__("fnclex" : : : "memory");
+        const uint16_t control = static_cast<uint16_t>((saved_.control & ~kX87Fields) | kX87Computation);
+        __asm__ __volatile__("fldcw %0" : : "m"(control) : "memory");
+#if defined(__SSE__)
         sseControl_ = _mm_getcsr();
+        _mm_setcsr(kSseComputation);
 #endif
+    }
+    ~FloatingPointGuard() {
+#if defined(__SSE__)
+        _mm_setcsr(sseControl_);
+#endif
+        // The current environment, so that the register stack's tags and top
+        // stay as they are, with the caller's control word and flags.
+        X87Environment current;
+        __asm__ __volatile__("fnstenv %0" : "=m"(current) : : "memory");
+        current.control = saved_.control;
+        current.status = static_cast<uint16_t>((current.status & ~kX87Flags) | (saved_.status & kX87Flags));
+        __asm__ __volatile__("fldenv %0" : : "m"(current) : "memory");
+    }
+    FloatingPointGuard(const FloatingPointGuard&) = delete;
+    FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
+
+    bool Ready() const noexcept { return true; }
+
+private:
+    // The 28-byte layout fnstenv and fldenv use in 32-bit protected mode and
+    // in 64-bit mode.
+    struct X87Environment {
+        uint16_t control, unused0;
+        uint16_t status, unused1;
+        uint16_t tag, unused2;
+        uint32_t pointers[4];
+    };
+    static_assert(sizeof(X87Environment) == 28);
+    // Control word: exception masks (bits 0-5), precision (8-9), rounding
+    // (10-11). Here all masked, 53 bits (10b), to nearest (00b).
+    static constexpr uint16_t kX87Fields = 0x0F3F;
+    static constexpr uint16_t kX87Computation = 0x023F;
+    // Status word: exception flags, stack fault, error summary, busy.
+    static constexpr uint16_t kX87Flags = 0x80FF;
+#if defined(__SSE__)
+    // All exceptions masked, round to nearest, no flushing of denormals.
+    static constexpr unsigned kSseComputation = 0x1F80;
+    unsigned sseControl_ = kSseComputation;
+#endif
+    X87Environment saved_;
+};
+#else
+class FloatingPointGuard {
+public:
+    FloatingPointGuard() noexcept {
         saved_ = std::fegetenv(&environment_) == 0;
         if (!saved_) return;
         std::fenv_t held;
         ready_ = std::feholdexcept(&held) == 0 && std::fesetround(FE_TONEAREST) == 0 &&
                  std::fegetround() == FE_TONEAREST;
-#if defined(__i386__) || defined(__x86_64__)
-        _mm_setcsr(kSseDefault);
-#endif
     }
     ~FloatingPointGuard() {
-        if (!saved_) return;
-        std::fesetenv(&environment_);
-#if defined(__i386__) || defined(__x86_64__)
-        _mm_setcsr(sseControl_);
-#endif
+        if (saved_) std::fesetenv(&environment_);
     }
     FloatingPointGuard(const FloatingPointGuard&) = delete;
     FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
@@ -98,15 +187,11 @@ public:
     bool Ready() const noexcept { return saved_ && ready_; }
 
 private:
-#if defined(__i386__) || defined(__x86_64__)
-    // All exceptions masked, round to nearest, no flushing of denormals.
-    static constexpr unsigned kSseDefault = 0x1F80;
-    unsigned sseControl_ = kSseDefault;
-#endif
     std::fenv_t environment_;
     bool saved_ = false;
     bool ready_ = false;
 };
+#endif
 
 template <typename T>
 HeapArray<T> TryAllocate(uint64_t count) noexcept {
@@ -207,6 +292,7 @@ public:
         std::memset(zero_.get(), 0, rowLength_ * sizeof(uint32_t));
         std::memset(padded_.get(), 0, rowLength_ + 6 * static_cast<size_t>(h_));
         std::memset(flatRows_.get(), 0, rowLength_);
+        if (wholeSums_) FillQuotientTable();
         return true;
     }
 
@@ -222,10 +308,18 @@ public:
         uint32_t* sums = sums_.get();
         for (int32_t y = 0; y < height; ++y, blurred += n) {
             if (y > 0 && y + h < height) EnterRow(y + h);
-            if (wholeSums_) {
+            if (wholeSums_ && quotients_) {
+                const uint8_t* quotient = quotients_.get();
+                const double q = window_.q;
+                for (size_t e = 0; e < n; ++e) {
+                    const uint32_t sum = inner[e];
+                    blurred[e] = sum <= largestSum_ ? quotient[sum]
+                                                    : static_cast<uint8_t>(TruncateNonNegative(sum * q));
+                }
+            } else if (wholeSums_) {
                 const double q = window_.q;
                 for (size_t e = 0; e < n; ++e)
-                    blurred[e] = static_cast<uint8_t>(static_cast<int32_t>(static_cast<double>(inner[e]) * q));
+                    blurred[e] = static_cast<uint8_t>(TruncateNonNegative(static_cast<double>(inner[e]) * q));
             } else {
                 const uint32_t* top = SumRow(y - h);
                 const uint32_t* bottom = SumRow(y + h);
@@ -255,6 +349,35 @@ private:
         const size_t n = rowLength_;
         // Unsigned wrap-around keeps the true (non-negative) sums exact.
         for (size_t e = 0; e < n; ++e) inner[e] += add[e] - subtract[e];
+    }
+
+    // With whole sums every blurred element is trunc(S * q) of an inner
+    // sum S <= 255 * (2h - 1)^2. Where the picture has more elements than
+    // there are such sums, they are looked up in a table of every S, filled
+    // with comparisons only: S * q never decreases as S grows, so its
+    // truncation steps up by one wherever S * q reaches the next integer.
+    // Without the table (too many sums, or no memory) each is converted.
+    void FillQuotientTable() noexcept {
+        const uint64_t side = 2 * static_cast<uint64_t>(h_) - 1;
+        const uint64_t largest = 255 * side * side;
+        const uint64_t elements = rowLength_ * static_cast<uint64_t>(pic_.height);
+        if (largest >= elements || largest >= (uint64_t{1} << 24)) return;
+        quotients_ = TryAllocate<uint8_t>(largest + 1);
+        if (!quotients_) return;
+        largestSum_ = static_cast<uint32_t>(largest);
+        uint8_t* table = quotients_.get();
+        const double q = window_.q;
+        uint32_t k = 0;
+        double next = 1.0;
+        double sum = 0.0;
+        for (uint32_t s = 0; s <= largestSum_; ++s, sum += 1.0) {
+            const double x = sum * q;
+            while (x >= next) {
+                ++k;
+                next += 1.0;
+            }
+            table[s] = static_cast<uint8_t>(k);  // k <= 255: S * q <= 255 * (1 + 2^-52)
+        }
     }
 
     // Horizontal weighted sums of row r, and the flat-window bookkeeping.
@@ -340,7 +463,8 @@ private:
     int shift_ = 0;
     bool flatPossible_ = false;
     HeapArray<uint32_t> ring_, inner_, zero_, sums_;
-    HeapArray<uint8_t> padded_, runs_, flatRows_;
+    HeapArray<uint8_t> padded_, runs_, flatRows_, quotients_;
+    uint32_t largestSum_ = 0;
     bool known_[256] = {};
     uint8_t flatResult_[256] = {};
 };
@@ -385,19 +509,15 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     if (!done) BlurPlain(pic, window, blurred.get());
 
     const uint8_t* b = blurred.get();
-    const uint64_t elements = rowBytes * static_cast<uint64_t>(height);
-    // With more elements than (value, blurred) pairs, the pass is cheaper as
-    // a look-up in a table of every pair, computed by the same expression.
-    HeapArray<uint8_t> pairs;
-    if (elements >= 65536) pairs = TryAllocate<uint8_t>(65536);
-    if (pairs) {
-        uint8_t* table = pairs.get();
-        for (int32_t value = 0; value < 256; ++value)
-            for (int32_t blur = 0; blur < 256; ++blur)
-                table[value * 256 + blur] = SharpenedValue(value, blur, g, threshold);
+    int32_t floors[511];
+    if (FillDifferenceFloors(g, threshold, floors)) {
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
             uint8_t* row = picture + y * stride;
-            for (size_t e = 0; e < rowLength; ++e) row[e] = table[row[e] * 256 + b[e]];
+            for (size_t e = 0; e < rowLength; ++e) {
+                const int32_t value = row[e];
+                const int32_t c = value + floors[value - b[e] + 255];
+                row[e] = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+            }
         }
     } else {
         for (int32_t y = 0; y < height; ++y, b += rowLength) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "imaging/Sharpen.h"
@@ -196,6 +197,12 @@ TEST(FilterOracle, UnsharpOutOfRangeSettings) {
     for (int amount : {-32768, -2, -1, 13, 100, 32767})
         for (int threshold : {-32768, -1, 0, 21, 255, 32767})
             ExpectUnsharpLikeOracle(pic, Unsharp(amount, 10, threshold));
+    // A picture with more elements than there are whole-window sums: at radii
+    // that are multiples of 10 the mask looks their quotients up in a table.
+    TestPicture large(160, 150);
+    large.Natural(rng);
+    const std::tuple<int, int, int> tabled[] = {{-32768, 10, -1}, {-2, 20, 21}, {100, 40, 255}, {32767, 40, 0}};
+    for (auto [amount, radius, threshold] : tabled) ExpectUnsharpLikeOracle(large, Unsharp(amount, radius, threshold));
 }
 
 }  // namespace

@@ -117,3 +117,13 @@ foreach(function IN LISTS newer_functions)
   endif()
 endforeach()
 message(STATUS "exports ${exports}")
+
+# The 32-bit DLL and the preview tool run on every processor Windows 2000/XP
+# run on: Pentium Pro instructions only.
+if(PENTIUM_PRO_FILES)
+  include(${CMAKE_CURRENT_LIST_DIR}/CheckPentiumProCode.cmake)
+  string(REPLACE "|" ";" files "${PENTIUM_PRO_FILES}")
+  foreach(file IN LISTS files)
+    check_pentium_pro_code(${file})
+  endforeach()
+endif()
