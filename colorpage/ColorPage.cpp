@@ -69,24 +69,16 @@ DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count) {
 }
 
 void SelectPreviewPicture(HWND hDlg, ColorPageContext* context) {
-    wchar_t path[kPathUnits] = {};
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hDlg;
+    wchar_t path[kPathUnits];
+    OPENFILENAMEW dialog;
+    PrepareFileDialog(dialog, hDlg, path);
     dialog.lpstrFilter = L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = kPathUnits;
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;
     if (GetOpenFileNameW(&dialog) != 1) return;
     path[kPathUnits - 1] = 0;
 
-    UniqueFile file(
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        ShowMessage(L"Could not open file.");
-        return;
-    }
+    UniqueFile file = OpenChosenFile(path);
+    if (!file) return;
     // Only biBitCount, the 16-bit value at offset 14 of the info header, is
     // looked at, so only the header's first 16 bytes are read. A file that
     // ends before them, or whose pixel offset leaves no room for them, has no
@@ -205,6 +197,23 @@ void StoreLiveSettings(const ColorPageContext* context, const ColorSettings& set
 }
 
 void ShowMessage(const wchar_t* text) noexcept { MessageBoxW(nullptr, text, nullptr, MB_OK); }
+
+void PrepareFileDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) noexcept {
+    std::memset(&dialog, 0, sizeof dialog);
+    std::memset(path, 0, kPathUnits * sizeof(wchar_t));
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hDlg;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = kPathUnits;
+}
+
+UniqueFile OpenChosenFile(const wchar_t* path) noexcept {
+    UniqueFile file(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) ShowMessage(L"Could not open file.");
+    return file;
+}
 
 ColorPageContext* PageContext(HWND hDlg) noexcept {
     return reinterpret_cast<ColorPageContext*>(GetWindowLongPtrW(hDlg, DWLP_USER));

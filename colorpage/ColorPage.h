@@ -2,6 +2,9 @@
 // the page's record and its dialog procedure.
 #pragma once
 
+#include <windows.h>
+#include <commdlg.h>
+
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/ColorSettings.h"
@@ -49,6 +52,14 @@ void StoreLiveSettings(const ColorPageContext* context, const ColorSettings& set
 
 // A message to the user: no owner, the system's caption, an OK button.
 void ShowMessage(const wchar_t* text) noexcept;
+
+// The file dialog of the page's commands, zero-filled afresh each time: owned
+// by the page, the 260-unit name buffer `path` (emptied), the first filter.
+void PrepareFileDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) noexcept;
+
+// The chosen file, opened for reading; when it cannot be opened the user is
+// told and the owner is empty.
+UniqueFile OpenChosenFile(const wchar_t* path) noexcept;
 
 // The handlers of "Save configuration" and "Load configuration".
 void SaveSettingsFile(HWND hDlg) noexcept;

@@ -14,16 +14,6 @@ namespace qz410 {
 
 namespace {
 
-void PrepareDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) {
-    std::memset(&dialog, 0, sizeof dialog);
-    std::memset(path, 0, kPathUnits * sizeof(wchar_t));
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hDlg;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = kPathUnits;
-}
-
 // The folder part of a full path ("C:\a\b.COL" gives "C:\a"); "." when the
 // path names none.
 void FolderOf(const wchar_t* path, wchar_t* folder) {
@@ -46,7 +36,7 @@ void FolderOf(const wchar_t* path, wchar_t* folder) {
 void SaveSettingsFile(HWND hDlg) noexcept {
     wchar_t path[kPathUnits];
     OPENFILENAMEW dialog;
-    PrepareDialog(dialog, hDlg, path);
+    PrepareFileDialog(dialog, hDlg, path);
     dialog.lpstrFilter = L"Color correction data file\0*.COL\0All\0*.*\0";
     dialog.lpstrDefExt = L"COL";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
@@ -90,18 +80,14 @@ void LoadSettingsFile(HWND hDlg) noexcept {
     if (context == nullptr) return;
     wchar_t path[kPathUnits];
     OPENFILENAMEW dialog;
-    PrepareDialog(dialog, hDlg, path);
+    PrepareFileDialog(dialog, hDlg, path);
     dialog.lpstrFilter = L"Color compensation file.\0*.COL\0ALL\0*.*\0";
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;
     if (GetOpenFileNameW(&dialog) != 1) return;
     path[kPathUnits - 1] = 0;
 
-    UniqueFile file(
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        ShowMessage(L"Could not open file.");
-        return;
-    }
+    UniqueFile file = OpenChosenFile(path);
+    if (!file) return;
     uint8_t bytes[kColorSettingsFileSize];
     DWORD got = 0;
     if (!ReadFile(file.Get(), bytes, sizeof bytes, &got, nullptr)) got = 0;
