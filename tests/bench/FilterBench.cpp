@@ -18,22 +18,6 @@ namespace {
 using qz410::ColorSettings;
 using qz410::oracle::TestPicture;
 
-ColorSettings WorstCase(int radius) {
-    ColorSettings s{};
-    s.brightness = 3;
-    s.contrast = 4;
-    s.saturation = 5;
-    s.cyanRed = 2;
-    s.magentaGreen = -3;
-    s.yellowBlue = 4;
-    s.sharpness = 7;
-    s.unsharpEnabled = 1;
-    s.unsharpAmount = 12;
-    s.unsharpRadius = int16_t(radius);
-    s.unsharpThreshold = 0;
-    return s;
-}
-
 TestPicture Source(int width, int height, bool flat) {
     TestPicture pic(width, height);
     std::mt19937 rng(2024);
@@ -61,7 +45,7 @@ void OraclePass(const ColorSettings& s, TestPicture& pic) {
 template <bool Oracle>
 void FullPass(benchmark::State& state) {
     const auto width = int(state.range(0)), height = int(state.range(1));
-    const ColorSettings s = WorstCase(int(state.range(2)));
+    const ColorSettings s = qz410::oracle::WorstCaseSettings(int(state.range(2)));
     const TestPicture source = Source(width, height, state.range(3) != 0);
     TestPicture work = source;
     for (auto _ : state) {

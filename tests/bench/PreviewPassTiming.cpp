@@ -25,22 +25,6 @@ namespace {
 
 using qz410::oracle::TestPicture;
 
-qz410::ColorSettings WorstCase() {
-    qz410::ColorSettings s{};
-    s.brightness = 3;
-    s.contrast = 4;
-    s.saturation = 5;
-    s.cyanRed = 2;
-    s.magentaGreen = -3;
-    s.yellowBlue = 4;
-    s.sharpness = 7;
-    s.unsharpEnabled = 1;
-    s.unsharpAmount = 12;
-    s.unsharpRadius = 30;
-    s.unsharpThreshold = 0;
-    return s;
-}
-
 double Seconds(LONGLONG ticks) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
@@ -93,7 +77,7 @@ void TimePicture(const char* kind, const TestPicture& source, const qz410::Color
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 500;
-    const qz410::ColorSettings s = WorstCase();
+    const qz410::ColorSettings s = qz410::oracle::WorstCaseSettings();
     std::mt19937 rng(2024);
     TestPicture natural(192, 192), noise(192, 192), flat(192, 192);
     natural.Natural(rng);

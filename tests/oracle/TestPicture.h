@@ -48,4 +48,19 @@ inline ColorSettings Unsharp(int amount, int radius, int threshold) {
     return s;
 }
 
+// The preview's most expensive settings: the unsharp mask at its strongest
+// (radius 30 unless given), the strongest 3 x 3 kernel and every tone field
+// set.
+inline ColorSettings WorstCaseSettings(int radius = 30) {
+    ColorSettings s = Unsharp(12, radius, 0);
+    s.brightness = 3;
+    s.contrast = 4;
+    s.saturation = 5;
+    s.cyanRed = 2;
+    s.magentaGreen = -3;
+    s.yellowBlue = 4;
+    s.sharpness = 7;
+    return s;
+}
+
 }  // namespace qz410::oracle
