@@ -585,8 +585,8 @@ def sample_picture():
             z = math.sqrt(max(0.0, 1 - u * u - v * v))
             lam = clamp(-0.45 * u - 0.5 * v + 0.74 * z)
             base = mix(dark, colour, clamp(lam * 1.6)) if lam < 0.625 else mix(colour, light, (lam - 0.625) / 0.375)
-            spec = math.exp(-(((u + 0.38) / 0.16) ** 2 + ((v + 0.45) / 0.22) ** 2))
-            return mix(base, (255, 255, 255), 0.85 * spec)
+            gloss = math.exp(-(((u + 0.38) / 0.16) ** 2 + ((v + 0.45) / 0.22) ** 2))
+            return mix(base, (255, 255, 255), 0.85 * gloss)
         c.paint(sd_ellipse(bx, by, rx, ry), shade, (bx - rx - 2, by - ry - 2, bx + rx + 2, by + ry + 2))
         c.paint(sd_polygon([(bx, by + ry - 1), (bx + 2.2, by + ry + 2.5), (bx - 2.2, by + ry + 2.5)]),
                 tuple(v * 0.6 for v in colour), (bx - 4, by + ry - 2, bx + 4, by + ry + 4))
