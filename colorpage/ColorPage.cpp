@@ -9,7 +9,7 @@
 
 #include "colorpage/PageControls.h"
 #include "imaging/PictureLoader.h"
-#include "plugin/Module.h"
+#include "plugin/SheetPage.h"
 #include "resources/resource.h"
 #include "settings/RawBytes.h"
 
@@ -21,15 +21,8 @@ static_assert(sizeof(PROPSHEETPAGEW) == sizeof(PROPSHEETPAGEW_V3));
 namespace {
 
 void AddColorPage(PPROPSHEETUI_INFO info, ColorPageContext* context) {
-    PROPSHEETPAGEW page{};
-    page.dwSize = sizeof page;
-    page.dwFlags = 0;
-    page.hInstance = moduleInstance;
-    page.pszTemplate = MAKEINTRESOURCEW(IDD_COLOR_PAGE);
-    page.pfnDlgProc = ColorPageProc;
-    page.lParam = reinterpret_cast<LPARAM>(context);
     context->pageHandle = reinterpret_cast<HANDLE>(
-        info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW, reinterpret_cast<LPARAM>(&page), 0));
+        AddModulePage(info, IDD_COLOR_PAGE, ColorPageProc, reinterpret_cast<LPARAM>(context)));
     info->Result = static_cast<ULONG_PTR>(info->pfnComPropSheet(info->hComPropSheet, CPSFUNC_GET_PAGECOUNT, 0, 0));
 }
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "plugin/Module.h"
+#include "plugin/SheetPage.h"
 #include "plugin/UniqueResource.h"
 #include "resources/resource.h"
 #include "versionpage/CommandTemplate.h"
@@ -156,16 +156,8 @@ HRESULT HandleDeviceSheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept 
             SetLastError(ERROR_INVALID_PARAMETER);
             return E_FAIL;
         }
-        // The host copies the page during the call.
-        PROPSHEETPAGEW page{};
-        page.dwSize = sizeof page;
-        page.dwFlags = 0;
-        page.hInstance = moduleInstance;
-        page.pszTemplate = MAKEINTRESOURCEW(IDD_VERSION_PAGE);
-        page.pfnDlgProc = VersionPageDlgProc;
-        page.lParam = 0;
-        pPSUIInfo->Result = static_cast<ULONG_PTR>(pPSUIInfo->pfnComPropSheet(
-            pPSUIInfo->hComPropSheet, CPSFUNC_ADD_PROPSHEETPAGEW, reinterpret_cast<LPARAM>(&page), 0));
+        pPSUIInfo->Result =
+            static_cast<ULONG_PTR>(AddModulePage(pPSUIInfo, IDD_VERSION_PAGE, VersionPageDlgProc, 0));
         break;
     }
     case PROPSHEETUI_REASON_GET_INFO_HEADER: {

@@ -136,14 +136,7 @@ bool HostSession::Load(const wchar_t* dllPath, const wchar_t* devModeFile, const
     }
 
     uiObject.cbSize = sizeof uiObject;
-    uiParam = OEMUIPSPARAM{};
-    uiParam.cbSize = sizeof uiParam;
-    uiParam.poemuiobj = &uiObject;
-    uiParam.pPrinterName = printer.data();
-    uiParam.hModule = module;
-    uiParam.hOEMHeap = oemHeap;
-    uiParam.pPublicDM = PublicDevMode();
-    uiParam.pOEMDM = PrivateDevMode();
+    FillHostRecord(uiParam);
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
@@ -297,14 +290,7 @@ HRESULT HostSession::CallPluginSheets(DWORD reason, LPARAM lParam) {
 void HostSession::AskOptionItems() {
     optionItems = nullptr;
     optionItemCount = 0;
-    cuipParam = OEMCUIPPARAM{};
-    cuipParam.cbSize = sizeof cuipParam;
-    cuipParam.poemuiobj = &uiObject;
-    cuipParam.pPrinterName = printer.data();
-    cuipParam.hModule = module;
-    cuipParam.hOEMHeap = oemHeap;
-    cuipParam.pPublicDM = PublicDevMode();
-    cuipParam.pOEMDM = PrivateDevMode();
+    FillHostRecord(cuipParam);
     const DWORD mode = sheetKind == Sheet::Document ? OEMCUIP_DOCPROP : OEMCUIP_PRNPROP;
     if (FAILED(plugin->CommonUIProp(mode, &cuipParam))) return;
     const DWORD count = cuipParam.cOEMOptItems;

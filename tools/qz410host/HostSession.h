@@ -100,6 +100,20 @@ private:
     bool ReadStoredDevMode(std::vector<BYTE>& stored) const;
     void MergeStoredDevMode();
     void AskOptionItems();
+    // The members the sheet records (OEMUIPSPARAM) and the option records
+    // (OEMCUIPPARAM) share: a fresh record naming this printer, module, heap
+    // and the live device mode.
+    template <typename Record>
+    void FillHostRecord(Record& record) {
+        record = Record{};
+        record.cbSize = sizeof record;
+        record.poemuiobj = &uiObject;
+        record.pPrinterName = printer.data();
+        record.hModule = module;
+        record.hOEMHeap = oemHeap;
+        record.pPublicDM = PublicDevMode();
+        record.pOEMDM = PrivateDevMode();
+    }
     bool BuildPages(Sheet sheet);
     INT_PTR CreateSheet(DWORD flags);
     void DropPages();
