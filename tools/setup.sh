@@ -12,18 +12,47 @@ packages="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmar
 
 run() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
+installed() {
+  case "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" in *"install ok installed"*) return 0 ;; esac
+  return 1
+}
 missing=
-for p in $packages; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  case "$status" in *"install ok installed"*) ;; *) missing="$missing $p" ;; esac
-done
+for p in $packages; do installed "$p" || missing="$missing $p"; done
+
+apt() { run env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" < /dev/null; }
+# A mirror in mid-sync serves an index of the wrong size for a while; apt
+# then fails the whole update although every other list came in. Try again
+# a few times, then go on with the lists apt has: most packages are still
+# there, and the install below says what is not.
+update_lists() {
+  for pause in 20 40 0; do
+    apt update && return 0
+    [ "$pause" -eq 0 ] && break
+    echo "setup: apt-get update failed; trying again in $pause s" >&2
+    sleep "$pause"
+  done
+  echo "setup: apt-get update still fails; going on with the package lists apt has" >&2
+}
 if [ -n "$missing" ]; then
   echo "setup: installing$missing"
   case "$missing" in
     *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || run dpkg --add-architecture i386 ;;
   esac
-  run env DEBIAN_FRONTEND=noninteractive apt-get update -q < /dev/null
-  run env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing < /dev/null
+  update_lists
+  # One install for everything, and when that is refused (a package the
+  # lists lack, or one whose dependencies they cannot meet), one for each
+  # package, so that one missing package costs only itself.
+  if ! apt install -y --no-install-recommends $missing; then
+    for p in $missing; do installed "$p" || apt install -y --no-install-recommends "$p" || true; done
+  fi
+  lacking=
+  for p in $missing; do installed "$p" || lacking="$lacking $p"; done
+  if [ -n "$lacking" ]; then
+    echo "setup: could not install$lacking from the package lists apt has (see apt's messages above)" >&2
+    # Without 32-bit Wine the x86 half cannot run; the main job and the
+    # test command say so and fail. Without anything else nothing can.
+    [ "$lacking" = " wine32:i386" ] || exit 1
+  fi
 fi
 
 # Wine's 32-bit loader is a 32-bit Linux program. Where the kernel refuses to
