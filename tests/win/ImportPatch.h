@@ -8,6 +8,13 @@
 
 namespace qz410test {
 
+// The DLL's import address table entry for `function` of `importedDll`
+// (matched case-insensitively, "comdlg32.dll"), or null when the module does
+// not import it by name.
+void** FindImportSlot(HMODULE module, const char* importedDll, const char* function);
+// Writes an import address table entry, whatever the page's protection.
+void WriteImportSlot(void** slot, void* value);
+
 class ImportPatch {
 public:
     // `importedDll` is matched case-insensitively ("comdlg32.dll"). The patch
