@@ -90,8 +90,7 @@ WorkingPicture LoadUserPicture(ColorPageContext* context, DibSectionAllocator& a
     LoadedPicture picture;
     picture.problem = PictureProblem::pictureNotCreated;
     {
-        UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file = OpenDiskFile(path);
         if (file) {
             FileSource source(file.Get());
             std::span<uint8_t> crop;

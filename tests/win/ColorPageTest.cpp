@@ -487,6 +487,77 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
     EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_UNCHANGED));
 }
 
+// ---- Paths that name no file on disk ---------------------------------------
+
+// A pipe that the test serves and never writes to, as another program might:
+// a read from it would wait for ever. Should the DLL wait all the same, a
+// watchdog breaks the pipe after some seconds, so that the test fails
+// rather than hangs.
+class SilentPipe {
+public:
+    SilentPipe() {
+        static int made = 0;
+        name = L"\\\\.\\pipe\\qz410silent" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++made);
+        server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                  nullptr);
+        done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        watchdog = CreateThread(nullptr, 0, &Watch, this, 0, nullptr);
+    }
+    ~SilentPipe() {
+        SetEvent(done);
+        if (watchdog != nullptr) WaitForSingleObject(watchdog, INFINITE);
+        for (HANDLE h : {watchdog, done}) {
+            if (h != nullptr) CloseHandle(h);
+        }
+        if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+    }
+    bool Ready() const { return server != INVALID_HANDLE_VALUE && done != nullptr && watchdog != nullptr; }
+    bool Broken() const { return InterlockedCompareExchange(&broken_, 0, 0) != 0; }
+
+    std::wstring name;
+
+private:
+    static DWORD WINAPI Watch(void* self) {
+        auto* pipe = static_cast<SilentPipe*>(self);
+        if (WaitForSingleObject(pipe->done, 10000) == WAIT_TIMEOUT) {
+            InterlockedExchange(&pipe->broken_, 1);
+            DisconnectNamedPipe(pipe->server);
+        }
+        return 0;
+    }
+
+    HANDLE server = INVALID_HANDLE_VALUE;
+    HANDLE done = nullptr;
+    HANDLE watchdog = nullptr;
+    mutable LONG broken_ = 0;
+};
+
+TEST_F(ColorPage, PipesAreNoFiles) {
+    {
+        // Named in the device mode: the built-in picture, and the path goes.
+        SilentPipe pipe;
+        ASSERT_TRUE(pipe.Ready());
+        SetLivePath(pipe.name);
+        Open();
+        InvalidateRect(page, nullptr, TRUE);
+        UpdateWindow(page);
+        EXPECT_FALSE(pipe.Broken()) << "the repaint waited for the pipe";
+        EXPECT_EQ(LivePath(), L"");
+    }
+    // Typed into a file dialog.
+    for (int button : {IDC_SELECT_FILE, IDC_LOAD_SETTINGS, IDC_SAVE_SETTINGS}) {
+        SCOPED_TRACE(button);
+        SilentPipe pipe;
+        ASSERT_TRUE(pipe.Ready());
+        system.messages.clear();
+        system.answer = pipe.name;
+        Click(button);
+        EXPECT_FALSE(pipe.Broken()) << "the command waited for the pipe";
+        EXPECT_EQ(system.messages, std::vector<std::wstring>{L"Could not open file."});
+        EXPECT_EQ(LivePath(), L"");
+    }
+}
+
 // ---- The preview, read back from the screen --------------------------------
 
 class MemorySource final : public qz410::ByteSource {
