@@ -487,6 +487,94 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
     EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_UNCHANGED));
 }
 
+// A save that cannot replace the target whole leaves it as it was, says so,
+// and leaves nothing of its own behind.
+TEST_F(ColorPage, SaveReplacesTheTargetOnlyWhole) {
+    Open();
+    Move(IDC_BRIGHTNESS, 4);
+    const std::vector<uint8_t> before = {'o', 'l', 'd'};
+    struct Case {
+        const char* what;
+        bool existing;
+        DWORD attributes;
+        bool held;       // open in another handle that shares nothing
+        int writeLimit;  // as SystemScript::writeLimit
+        const wchar_t* message;
+    } cases[] = {
+        {"held by another program", true, FILE_ATTRIBUTE_NORMAL, true, -1, L"Could not open file."},
+        {"read-only", true, FILE_ATTRIBUTE_READONLY, false, -1, L"Could not open file."},
+        {"write fails where there was no file", false, FILE_ATTRIBUTE_NORMAL, false, 0, L"Could not write file."},
+        {"saved over an older one", true, FILE_ATTRIBUTE_NORMAL, false, -1, nullptr},
+    };
+    const std::wstring target = PathOf(L"target.COL");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.existing) WriteFileBytes(L"target.COL", before);
+        SetFileAttributesW(target.c_str(), c.attributes);
+        HANDLE holder = c.held ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.held);
+        system.messages.clear();
+        system.writeLimit = c.writeLimit;
+        system.answer = target;
+        Click(IDC_SAVE_SETTINGS);
+        system.writeLimit = -1;
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+        EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
+                                                        : std::vector<std::wstring>{});
+        const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
+        if (c.message == nullptr) {
+            ASSERT_EQ(after.size(), 32u);
+            EXPECT_EQ(after[4], 4);
+        } else {
+            EXPECT_EQ(after, c.existing ? before : std::vector<uint8_t>{});
+        }
+        EXPECT_EQ(FilesInFolder(), c.existing || c.message == nullptr ? std::vector<std::wstring>{L"target.COL"}
+                                                                      : std::vector<std::wstring>{});
+        DeleteFileW(target.c_str());
+    }
+
+    // A folder of 252 units: the target's path has 258, which leaves no room
+    // for a temporary name of the system's making.
+    std::wstring deep = folder;
+    std::vector<std::wstring> levels;
+    for (size_t need = 252 - deep.size(); need > 0;) {
+        size_t part = std::min<size_t>(200, need - 1);
+        if (need - (part + 1) == 1) --part;
+        deep += L"\\" + std::wstring(part, L'd');
+        levels.push_back(deep);
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+        need -= part + 1;
+    }
+    ASSERT_EQ(deep.size(), 252u);
+    const std::wstring deepTarget = deep + L"\\a.COL";
+    system.messages.clear();
+    system.answer = deepTarget;
+    Click(IDC_SAVE_SETTINGS);
+    EXPECT_EQ(system.messages, std::vector<std::wstring>{});
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((deep + L"\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"a.COL"});
+    HANDLE saved = CreateFileW(deepTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(saved, INVALID_HANDLE_VALUE);
+    uint8_t bytes[64] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(saved, bytes, sizeof bytes, &got, nullptr));
+    CloseHandle(saved);
+    EXPECT_EQ(got, 32u);
+    EXPECT_EQ(bytes[4], 4);
+    DeleteFileW((L"\\\\?\\" + deepTarget).c_str());
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) RemoveDirectoryW((L"\\\\?\\" + *level).c_str());
+}
+
 // ---- Paths that name no file on disk ---------------------------------------
 
 // A pipe that the test serves and never writes to, as another program might:
