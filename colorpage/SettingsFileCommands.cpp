@@ -47,8 +47,9 @@ UniqueFile CreateSibling(const wchar_t* path, wchar_t tag, wchar_t (&sibling)[kP
 
 // Puts the complete record (`replacement`) in place of the existing target,
 // which passes its attributes and security on to it. The target waits under
-// a backup name until the record has its name, so that a replace that fails
-// half-way can give it back; on success the backup goes.
+// a backup name (a file reserved here first, which the replace overwrites)
+// until the record has its name, so that a replace that fails half-way can
+// give it back; on success the backup goes.
 bool ReplaceTarget(const wchar_t* path, const wchar_t* replacement) {
     wchar_t backupPath[kPathUnits];
     UniqueTemporaryFile backup;

@@ -54,12 +54,16 @@ struct SystemScript {
     // WriteFile: -1 passes the call on; otherwise writes that many bytes and
     // reports them as written (0 fails the call).
     int writeLimit = -1;
+    // ReplaceFileW: 0 passes the call on; otherwise it fails with this
+    // error, leaving the files as Windows documents for it.
+    DWORD replaceError = 0;
     SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
     HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
 };
 SystemScript* script = nullptr;
 decltype(&WriteFile) realWriteFile = nullptr;
 decltype(&HeapAlloc) realHeapAlloc = nullptr;
+decltype(&ReplaceFileW) realReplaceFile = nullptr;
 
 std::wstring FilterOf(LPCWSTR filter) {
     std::wstring text;
@@ -95,6 +99,17 @@ BOOL WINAPI LimitedWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD wri
         return FALSE;
     }
     return realWriteFile(file, data, part, written, overlapped);
+}
+
+BOOL WINAPI ScriptedReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID exclude,
+                                LPVOID reserved) {
+    if (script->replaceError == 0) return realReplaceFile(replaced, replacement, backup, flags, exclude, reserved);
+    // This one leaves the target under the backup name.
+    if (script->replaceError == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && backup != nullptr) {
+        MoveFileExW(replaced, backup, MOVEFILE_REPLACE_EXISTING);
+    }
+    SetLastError(script->replaceError);
+    return FALSE;
 }
 
 LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
@@ -146,6 +161,9 @@ protected:
         patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "HeapAlloc",
                                              reinterpret_cast<void*>(&FailingHeapAlloc)));
         realHeapAlloc = patches.back()->Original<decltype(&HeapAlloc)>();
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "ReplaceFileW",
+                                             reinterpret_cast<void*>(&ScriptedReplaceFile)));
+        realReplaceFile = patches.back()->Original<decltype(&ReplaceFileW)>();
         for (auto& patch : patches) ASSERT_TRUE(*patch);
     }
 
@@ -498,13 +516,18 @@ TEST_F(ColorPage, SaveReplacesTheTargetOnlyWhole) {
         bool existing;
         DWORD attributes;
         bool held;       // open in another handle that shares nothing
-        int writeLimit;  // as SystemScript::writeLimit
+        int writeLimit;      // as SystemScript::writeLimit
+        DWORD replaceError;  // as SystemScript::replaceError
         const wchar_t* message;
     } cases[] = {
-        {"held by another program", true, FILE_ATTRIBUTE_NORMAL, true, -1, L"Could not open file."},
-        {"read-only", true, FILE_ATTRIBUTE_READONLY, false, -1, L"Could not open file."},
-        {"write fails where there was no file", false, FILE_ATTRIBUTE_NORMAL, false, 0, L"Could not write file."},
-        {"saved over an older one", true, FILE_ATTRIBUTE_NORMAL, false, -1, nullptr},
+        {"held by another program", true, FILE_ATTRIBUTE_NORMAL, true, -1, 0, L"Could not open file."},
+        {"read-only", true, FILE_ATTRIBUTE_READONLY, false, -1, 0, L"Could not open file."},
+        {"write fails where there was no file", false, FILE_ATTRIBUTE_NORMAL, false, 0, 0, L"Could not write file."},
+        {"replace fails", true, FILE_ATTRIBUTE_NORMAL, false, -1, ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+         L"Could not write file."},
+        {"replace fails half-way", true, FILE_ATTRIBUTE_NORMAL, false, -1, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2,
+         L"Could not write file."},
+        {"saved over an older one", true, FILE_ATTRIBUTE_NORMAL, false, -1, 0, nullptr},
     };
     const std::wstring target = PathOf(L"target.COL");
     for (const Case& c : cases) {
@@ -516,9 +539,11 @@ TEST_F(ColorPage, SaveReplacesTheTargetOnlyWhole) {
         ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.held);
         system.messages.clear();
         system.writeLimit = c.writeLimit;
+        system.replaceError = c.replaceError;
         system.answer = target;
         Click(IDC_SAVE_SETTINGS);
         system.writeLimit = -1;
+        system.replaceError = 0;
         if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
         SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
