@@ -201,9 +201,17 @@ void PrepareFileDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) noexcept
     dialog.nMaxFile = kPathUnits;
 }
 
-UniqueFile OpenChosenFile(const wchar_t* path) noexcept {
+bool IsDiskFile(HANDLE file) noexcept { return GetFileType(file) == FILE_TYPE_DISK; }
+
+UniqueFile OpenDiskFile(const wchar_t* path) noexcept {
     UniqueFile file(
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file && !IsDiskFile(file.Get())) file.Reset();
+    return file;
+}
+
+UniqueFile OpenChosenFile(const wchar_t* path) noexcept {
+    UniqueFile file = OpenDiskFile(path);
     if (!file) ShowMessage(L"Could not open file.");
     return file;
 }

@@ -57,8 +57,18 @@ void ShowMessage(const wchar_t* text) noexcept;
 // by the page, the 260-unit name buffer `path` (emptied), the first filter.
 void PrepareFileDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) noexcept;
 
-// The chosen file, opened for reading; when it cannot be opened the user is
-// told and the owner is empty.
+// Whether a handle is a file on disk. A path from a device mode or typed into
+// a file dialog may name a pipe, a console or another device, whose reads
+// and writes may never return; the page's thread is the printing
+// application's, so the page works with files on disk only.
+bool IsDiskFile(HANDLE file) noexcept;
+
+// An existing file on disk, opened for reading (shared for reading); empty
+// when it cannot be opened or is no file on disk.
+UniqueFile OpenDiskFile(const wchar_t* path) noexcept;
+
+// The chosen file, opened as OpenDiskFile opens it; when it cannot be, the
+// user is told ("Could not open file.") and the owner is empty.
 UniqueFile OpenChosenFile(const wchar_t* path) noexcept;
 
 // The handlers of "Save configuration" and "Load configuration".

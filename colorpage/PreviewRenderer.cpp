@@ -36,6 +36,19 @@ public:
         return count;
     }
 
+    // Lets the loader refuse a file that announces more than it holds before
+    // it makes a picture of the announced size.
+    uint64_t Remaining() noexcept override {
+        LONG high = 0;
+        const DWORD low = SetFilePointer(file_, 0, &high, FILE_CURRENT);
+        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return kUnknownLength;
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(file_, &size)) return kUnknownLength;
+        const uint64_t position = (uint64_t{static_cast<DWORD>(high)} << 32) | low;
+        const auto length = static_cast<uint64_t>(size.QuadPart);
+        return length > position ? length - position : 0;
+    }
+
 private:
     HANDLE file_;
 };
@@ -90,8 +103,7 @@ WorkingPicture LoadUserPicture(ColorPageContext* context, DibSectionAllocator& a
     LoadedPicture picture;
     picture.problem = PictureProblem::pictureNotCreated;
     {
-        UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file = OpenDiskFile(path);
         if (file) {
             FileSource source(file.Get());
             std::span<uint8_t> crop;

@@ -39,6 +39,7 @@ const char* DescribePictureProblem(PictureProblem problem) noexcept {
     case PictureProblem::badWidth: return "the bitmap width is zero or negative";
     case PictureProblem::badHeight: return "the bitmap height is zero";
     case PictureProblem::pictureTooLarge: return "the bitmap is too large to be used whole";
+    case PictureProblem::pixelDataMissing: return "the file holds too little of the bitmap's pixel data";
     case PictureProblem::noCropBuffer: return "no crop buffer for a picture larger than the preview";
     case PictureProblem::noMemory: return "out of memory for the bitmap header";
     case PictureProblem::pictureNotCreated: return "the working picture could not be created";
@@ -143,12 +144,24 @@ LoadedPicture LoadWhole(LoadedPicture picture, ByteSource& file, PictureAllocato
     if (stride > kMaxWholePictureBytes || stride * rows > kMaxWholePictureBytes) {
         return Refuse(std::move(picture), PictureProblem::pictureTooLarge);
     }
-    const size_t bytes = static_cast<size_t>(stride * rows);
-    uint8_t* pixels =
-        allocator.AllocatePicture(info, picture.infoBlock.size(), picture.width, picture.height, bytes);
+    const int64_t bytes = stride * rows;
+    // What the file can supply, as far as it is known before reading: the
+    // pixel data that bfSize announces and what the source still holds.
+    const int64_t wanted = std::min(pixelCount, bytes);
+    const uint64_t remaining = file.Remaining();
+    const int64_t available =
+        remaining == ByteSource::kUnknownLength ? wanted : static_cast<int64_t>(std::min<uint64_t>(remaining, bytes));
+    if (bytes - std::min(wanted, available) > kMaxUnsuppliedPixelBytes) {
+        return Refuse(std::move(picture), PictureProblem::pixelDataMissing);
+    }
+    uint8_t* pixels = allocator.AllocatePicture(info, picture.infoBlock.size(), picture.width, picture.height,
+                                                static_cast<size_t>(bytes));
     if (pixels == nullptr) return Refuse(std::move(picture), PictureProblem::pictureNotCreated);
 
-    PixelStream(file, std::min<int64_t>(pixelCount, static_cast<int64_t>(bytes))).Take(0, pixels, bytes);
+    // A source that cannot tell its length finds its end here.
+    const auto got = static_cast<int64_t>(ReadFully(file, pixels, static_cast<size_t>(wanted)));
+    if (bytes - got > kMaxUnsuppliedPixelBytes) return Refuse(std::move(picture), PictureProblem::pixelDataMissing);
+    std::memset(pixels + got, 0, static_cast<size_t>(bytes - got));
     picture.pixels = pixels;
     picture.stride = static_cast<int32_t>(stride);
     return picture;

@@ -25,6 +25,16 @@ inline constexpr size_t kBitmapInfoHeaderSize = 40;
 // on what a file's header can make the preview allocate.
 inline constexpr int64_t kMaxWholePictureBytes = int64_t{256} << 20;
 
+// The most pixel bytes of a whole picture that the file may leave out (they
+// are shown black): one 192 x 192 picture's worth. Every repaint creates and
+// filters the whole picture, so a file that announces more than it holds
+// would otherwise cost a repaint of the size it announces, not of the size
+// it has: a 54-byte file can announce 259 MB. With this bound no file costs
+// more than its own pixel bytes plus one normal preview, while real pictures
+// (complete, cut short by a few rows, or without the two padding bytes that
+// bfSize leaves unread) keep working.
+inline constexpr int64_t kMaxUnsuppliedPixelBytes = kPreviewCropBytes;
+
 // The file, read front to back. Read returns fewer bytes than asked only at
 // the end of the file or on a read error; after that nothing more is read.
 class ByteSource {
@@ -37,6 +47,12 @@ public:
     // passed over; fewer than `count` means the end was reached (a seeking
     // source may report all of them and let the next Read find the end).
     virtual uint64_t Skip(uint64_t count) noexcept;
+
+    // How many bytes are left from the current position, when the source can
+    // tell without reading them (a file on disk knows its size);
+    // kUnknownLength when it cannot, and then only reading finds the end.
+    static constexpr uint64_t kUnknownLength = UINT64_MAX;
+    virtual uint64_t Remaining() noexcept { return kUnknownLength; }
 
 protected:
     ~ByteSource() = default;
@@ -79,6 +95,7 @@ enum class PictureProblem {
     badWidth,             // biWidth of zero or less
     badHeight,            // biHeight of zero
     pictureTooLarge,      // whole picture over kMaxWholePictureBytes
+    pixelDataMissing,     // whole picture lacking over kMaxUnsuppliedPixelBytes
     noCropBuffer,         // the page has no crop buffer
     noMemory,             // the info block could not be allocated
     pictureNotCreated,    // the allocator gave no working picture
@@ -112,7 +129,11 @@ struct LoadedPicture {
 // bytes the header announces never are), and never more than the picture
 // holds. A bfSize below bfOffBits + 2 (writers often leave it at 0) announces
 // nothing, and the picture's size alone bounds the read. Whatever the file
-// does not supply is zero.
+// does not supply is zero; a whole picture that lacks more than
+// kMaxUnsuppliedPixelBytes is refused (pixelDataMissing), before its working
+// picture is made when bfSize or the source's Remaining() tell, otherwise
+// once the read has found the end. A crop costs the same whatever the file
+// lacks, so it is shown with its missing rows black.
 //
 // The info block (bfOffBits - 14 bytes) is taken whole, whatever its size;
 // its memory grows with what the file actually supplies, so a header that

@@ -3,6 +3,7 @@
 #include <winspool.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "integration/PrinterName.h"
@@ -21,7 +22,10 @@ static_assert(sizeof kProfileName == 42);
 
 // A device mode must reach past the last member written to be written.
 constexpr LONG kDevModeMembersEnd = offsetof(DEVMODEW, dmICMMethod) + sizeof(DWORD);
-constexpr int kPaperRoom = 8;
+// Room beyond the counted paper list. DeviceCapabilitiesW is told no room,
+// and the list it fills may have grown since it was counted (a form added
+// in between): this many more codes still land inside the room.
+constexpr size_t kPaperHeadroom = 256;
 
 void* Allocate(size_t bytes) noexcept { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
 
@@ -32,17 +36,31 @@ int SecondPaper(LPCWSTR printer, LPCWSTR port, const DEVMODEW* devMode) noexcept
     const int count = DeviceCapabilitiesW(printer, port, DC_PAPERS, nullptr, devMode);
     if (count < 0) return -1;
     if (count < 2) return 0;
-    WORD room[kPaperRoom] = {};
-    UniqueHeapBlock longList;
-    WORD* papers = room;
-    if (count > kPaperRoom) {
-        longList.Reset(Allocate(size_t(count) * sizeof(WORD)));
-        if (!longList) return -1;
-        papers = static_cast<WORD*>(longList.Get());
-    }
-    const int listed = DeviceCapabilitiesW(printer, port, DC_PAPERS, reinterpret_cast<LPWSTR>(papers), devMode);
-    if (listed < 0) return -1;
+    const size_t room = size_t(count) + kPaperHeadroom;
+    UniqueHeapBlock list(Allocate(room * sizeof(WORD)));
+    if (!list) return -1;
+    const auto* papers = static_cast<const WORD*>(list.Get());
+    const int listed =
+        DeviceCapabilitiesW(printer, port, DC_PAPERS, reinterpret_cast<LPWSTR>(list.Get()), devMode);
+    // A list that outgrew even the headroom was not read into the room, and
+    // nothing of it is trusted.
+    if (listed < 0 || size_t(listed) > room) return -1;
     return listed < 2 ? 0 : papers[1];
+}
+
+// Whether a device mode can take what the initialisation writes and what the
+// driver writes back: its public part reaches past dmICMMethod (an older,
+// shorter one would have the write land in its private part, which is
+// stored with it), and the whole, private part included, has the room of
+// the driver's device mode and lies inside its `block`.
+bool CanTake(const DEVMODEW* devMode, LONG driverSize, const void* block, size_t blockSize) noexcept {
+    const auto begin = reinterpret_cast<uintptr_t>(block);
+    const auto at = reinterpret_cast<uintptr_t>(devMode);
+    if (at < begin || at - begin > blockSize) return false;
+    const size_t room = blockSize - (at - begin);
+    if (room < size_t{kDevModeMembersEnd}) return false;
+    const size_t size = size_t{devMode->dmSize} + devMode->dmDriverExtra;
+    return devMode->dmSize >= kDevModeMembersEnd && size >= size_t(driverSize) && size <= room;
 }
 
 }  // namespace
@@ -73,7 +91,8 @@ HRESULT HandlePrinterEvent(PWSTR pPrinterName, INT iDriverEvent) noexcept {
     if (recordSize < sizeof(PRINTER_INFO_2W)) return E_NOTIMPL;
     recordBlock.Reset(Allocate(recordSize));
     if (!recordBlock) return E_NOTIMPL;
-    if (!GetPrinterW(printer.Get(), 2, static_cast<LPBYTE>(recordBlock.Get()), recordSize, &recordSize)) {
+    const DWORD recordRoom = recordSize;
+    if (!GetPrinterW(printer.Get(), 2, static_cast<LPBYTE>(recordBlock.Get()), recordRoom, &recordSize)) {
         return E_NOTIMPL;
     }
     auto* record = static_cast<PRINTER_INFO_2W*>(recordBlock.Get());
@@ -92,9 +111,12 @@ HRESULT HandlePrinterEvent(PWSTR pPrinterName, INT iDriverEvent) noexcept {
     if (secondPaper < 0) return E_NOTIMPL;
 
     // The driver writes its whole device mode back into the target: the
-    // record's own is used only when it has room for that.
+    // record's own is used only when it can take that. The fetched one is
+    // the driver's own answer, but it is checked the same way before
+    // anything is written into it.
     DEVMODEW* target = record->pDevMode;
-    if (target == nullptr || LONG{target->dmSize} + LONG{target->dmDriverExtra} < devModeSize) {
+    if (target == nullptr || !CanTake(target, devModeSize, record, recordRoom)) {
+        if (!CanTake(fetchedDevMode, devModeSize, fetchedDevMode, size_t(devModeSize))) return E_NOTIMPL;
         target = fetchedDevMode;
         record->pDevMode = target;
     }

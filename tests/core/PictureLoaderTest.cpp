@@ -23,8 +23,8 @@ using test::Stride;
 // A file in memory that counts what the loader asks of it.
 class MemorySource final : public ByteSource {
 public:
-    explicit MemorySource(std::vector<uint8_t> bytes, bool seeks = true)
-        : bytes_(std::move(bytes)), seeks_(seeks) {}
+    explicit MemorySource(std::vector<uint8_t> bytes, bool seeks = true, bool knowsLength = false)
+        : bytes_(std::move(bytes)), seeks_(seeks), knowsLength_(knowsLength) {}
 
     size_t Read(void* destination, size_t count) noexcept override {
         largestRead = std::max(largestRead, count);
@@ -42,6 +42,11 @@ public:
         return count;
     }
 
+    uint64_t Remaining() noexcept override {
+        if (!knowsLength_) return kUnknownLength;
+        return bytes_.size() - std::min(position_, bytes_.size());
+    }
+
     size_t position() const { return position_; }
 
     size_t largestRead = 0;
@@ -52,6 +57,7 @@ private:
     std::vector<uint8_t> bytes_;
     size_t position_ = 0;
     bool seeks_;
+    bool knowsLength_;
 };
 
 // A file too large to hold: a real header followed by pattern pixel rows that
@@ -311,6 +317,71 @@ TEST(PictureLoaderTest, WholePicturesAreBoundedInSize) {
         RecordingAllocator allocator;
         EXPECT_EQ(LoadPreviewPicture(source, allocator, {}).problem, PictureProblem::pictureTooLarge);
         EXPECT_TRUE(allocator.requests.empty());
+    }
+}
+
+TEST(PictureLoaderTest, AWholePictureMayLackNoMoreThanOnePreviewOfPixelData) {
+    // Only the headers, announcing a picture the file does not hold.
+    auto headersOnly = [](int32_t width, int32_t height, uint32_t bfSize) {
+        std::vector<uint8_t> file = MakeBmp({.width = 1, .height = 1});
+        test::Put<uint32_t>(file, 2, bfSize);
+        test::Put<int32_t>(file, 18, width);
+        test::Put<int32_t>(file, 22, height);
+        file.resize(54);
+        return file;
+    };
+    const int64_t tall = Stride(192) * 2000;  // 1,152,000 bytes of pixels
+    const int64_t most = static_cast<int64_t>(kMaxUnsuppliedPixelBytes);
+    using enum PictureProblem;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> file;
+        // With a source that tells its length, and with one that must be
+        // read to its end: the answer and the pictures asked for.
+        PictureProblem known, unknown;
+        size_t requestsKnown, requestsUnknown;
+    };
+    const Case cases[] = {
+        // 259 MB announced: a picture that large is asked for only when the
+        // length is unknown, and the test's allocator refuses it.
+        {"54 bytes announcing 192 x 450,000", headersOnly(192, 450000, 54), pixelDataMissing, pictureNotCreated, 0, 1},
+        {"54 bytes announcing 192 x 20,000", headersOnly(192, 20000, 0), pixelDataMissing, pixelDataMissing, 0, 1},
+        {"192 x 2000 complete", MakeBmp({.width = 192, .height = 2000}), none, none, 1, 1},
+        {"192 x 2000, bfSize 0", MakeBmp({.width = 192, .height = 2000, .overrideBfSize = true, .bfSize = 0}), none,
+         none, 1, 1},
+        {"192 x 2000 without the last two bytes", MakeBmp({.width = 192, .height = 2000, .truncateTo = 54 + tall - 2}),
+         none, none, 1, 1},
+        {"192 x 2000 lacking one preview", MakeBmp({.width = 192, .height = 2000, .truncateTo = 54 + tall - most}),
+         none, none, 1, 1},
+        {"192 x 2000 lacking a byte more", MakeBmp({.width = 192, .height = 2000, .truncateTo = 53 + tall - most}),
+         pixelDataMissing, pixelDataMissing, 0, 1},
+        {"192 x 2000 whose bfSize announces too little",
+         MakeBmp({.width = 192, .height = 2000, .bfSizeExtra = 1 - most}), pixelDataMissing, pixelDataMissing, 0, 0},
+        {"10 x 5 without any pixel data", MakeBmp({.width = 10, .height = 5, .truncateTo = 54}), none, none, 1, 1},
+    };
+    for (const Case& c : cases) {
+        for (bool knowsLength : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.what << (knowsLength ? ", length known" : ", read to its end"));
+            MemorySource source(c.file, /*seeks=*/true, knowsLength);
+            RecordingAllocator allocator;
+            std::vector<uint8_t> crop(kPreviewCropBufferSize);
+            const LoadedPicture p = LoadPreviewPicture(source, allocator, crop);
+            EXPECT_EQ(p.problem, knowsLength ? c.known : c.unknown) << DescribePictureProblem(p.problem);
+            EXPECT_EQ(allocator.requests.size(), knowsLength ? c.requestsKnown : c.requestsUnknown);
+            EXPECT_LE(source.bytesRead, c.file.size());
+            if (!p.Usable()) {
+                EXPECT_EQ(p.pixels, nullptr);
+                continue;
+            }
+            // What the file and bfSize supply, then black.
+            uint32_t bfSize;
+            std::memcpy(&bfSize, c.file.data() + 2, 4);
+            size_t supplied = std::min(c.file.size() - 54, allocator.pixels.size());
+            if (bfSize >= 56) supplied = std::min<size_t>(supplied, bfSize - 56);
+            EXPECT_TRUE(std::equal(c.file.begin() + 54, c.file.begin() + 54 + supplied, p.pixels));
+            EXPECT_TRUE(std::all_of(p.pixels + supplied, p.pixels + allocator.pixels.size(),
+                                    [](uint8_t b) { return b == 0; }));
+        }
     }
 }
 

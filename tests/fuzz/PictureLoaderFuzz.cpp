@@ -1,6 +1,7 @@
 // The input is a picture file, loaded as the preview loads it. Odd-sized
 // inputs come from a source that seeks over the pixels the crop does not
-// show, even-sized ones from the default read-and-drop Skip.
+// show and tells its length, as a file on disk does; even-sized ones from
+// the default read-and-drop Skip, with no length known.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -47,6 +48,11 @@ public:
         // A file position may pass the end; the next Read finds it.
         position_ = count > UINT64_MAX - position_ ? UINT64_MAX : position_ + count;
         return count;
+    }
+
+    uint64_t Remaining() noexcept override {
+        if (!seeks_) return kUnknownLength;
+        return position_ < size_ ? size_ - position_ : 0;
     }
 
     uint64_t farthest = 0;  // one past the last byte handed out
@@ -96,6 +102,16 @@ uint8_t FileByte(const uint8_t* data, size_t size, uint32_t offBits, int64_t pix
     return at < size ? data[at] : 0;
 }
 
+// Whether the file leaves out more of a whole picture than the loader lets
+// it: the bytes of the picture that neither bfSize nor the file supply.
+bool LacksTooMuch(size_t size, int32_t fileWidth, int32_t fileHeight, uint32_t offBits, int64_t pixelCount) {
+    const int64_t rows = fileHeight < 0 ? -int64_t{fileHeight} : fileHeight;
+    const int64_t bytes = ((3 * int64_t{fileWidth} + 3) & ~int64_t{3}) * rows;
+    const int64_t supplied =
+        std::clamp<int64_t>(std::min<int64_t>(pixelCount, static_cast<int64_t>(size) - int64_t{offBits}), 0, bytes);
+    return bytes - supplied > kMaxUnsuppliedPixelBytes;
+}
+
 void CheckPixels(const uint8_t* data, size_t size, const LoadedPicture& picture, int32_t fileWidth,
                  int32_t fileHeight, uint32_t offBits, int64_t pixelCount) {
     if (!picture.cropped) {
@@ -139,6 +155,18 @@ QZ410_FUZZ_TARGET(PictureLoader) {
     QZ410_FUZZ_CHECK(std::all_of(cropBuffer.begin() + kPreviewCropBytes, cropBuffer.end(),
                                  [](uint8_t b) { return b == kUnusedCropByte; }));
 
+    if (picture.problem == PictureProblem::pixelDataMissing) {
+        // Only a whole picture of a complete header is refused for what it
+        // lacks, and only when it lacks that much.
+        QZ410_FUZZ_CHECK(picture.pixels == nullptr && size >= kBitmapFileHeaderSize + kBitmapInfoHeaderSize);
+        const uint32_t offBits = Load<uint32_t>(data, 10);
+        const auto fileWidth = Load<int32_t>(data, kBitmapFileHeaderSize + 4);
+        const auto fileHeight = Load<int32_t>(data, kBitmapFileHeaderSize + 8);
+        QZ410_FUZZ_CHECK(fileWidth > 0 && fileHeight != 0 && (fileWidth <= kPreviewSide || fileHeight <= kPreviewSide));
+        const int64_t announced = int64_t{Load<uint32_t>(data, 2)} - int64_t{offBits} - 2;
+        QZ410_FUZZ_CHECK(LacksTooMuch(size, fileWidth, fileHeight, offBits, announced >= 0 ? announced : INT64_MAX));
+        return 0;
+    }
     if (!picture.Usable()) {
         QZ410_FUZZ_CHECK(picture.pixels == nullptr);
         // Refused before the pixels: nothing past the info block was read.
@@ -194,6 +222,7 @@ QZ410_FUZZ_TARGET(PictureLoader) {
         const int64_t rows = fileHeight < 0 ? -int64_t{fileHeight} : fileHeight;
         lastNeeded = fileStride * rows;
         QZ410_FUZZ_CHECK(static_cast<int64_t>(allocator.requested) == lastNeeded);
+        QZ410_FUZZ_CHECK(!LacksTooMuch(size, fileWidth, fileHeight, offBits, pixelCount));
     }
     // Never the two bytes bfSize announces last, never beyond the picture.
     QZ410_FUZZ_CHECK(file.farthest <= offBits + static_cast<uint64_t>(std::min(pixelCount, lastNeeded)));

@@ -60,6 +60,10 @@ def picture_loader():
         "crop_max_sides": bmp(0x7FFFFFFF, 0x7FFFFFFF, pixels=b"\x11" * 16, bf_size=0xFFFFFFFF),
         "no_pixel_count": bmp(3, 3, bf_size=54 + 2),
         "info_with_masks": bmp(2, 2, info_size=52),
+        # Whole pictures announced by headers alone: refused for what they
+        # lack, before the picture is made when the length is known.
+        "whole_announced_192x450000": bmp(192, 450000, pixels=b"", bf_size=54),
+        "whole_announced_192x20000": bmp(192, 20000, pixels=b"", bf_size=0),
     }
     for name, data in both.items():
         write(t, name + ".bmp", data if len(data) % 2 == 0 else data + b"\0")

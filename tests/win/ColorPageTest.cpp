@@ -54,12 +54,16 @@ struct SystemScript {
     // WriteFile: -1 passes the call on; otherwise writes that many bytes and
     // reports them as written (0 fails the call).
     int writeLimit = -1;
+    // ReplaceFileW: 0 passes the call on; otherwise it fails with this
+    // error, leaving the files as Windows documents for it.
+    DWORD replaceError = 0;
     SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
     HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
 };
 SystemScript* script = nullptr;
 decltype(&WriteFile) realWriteFile = nullptr;
 decltype(&HeapAlloc) realHeapAlloc = nullptr;
+decltype(&ReplaceFileW) realReplaceFile = nullptr;
 
 std::wstring FilterOf(LPCWSTR filter) {
     std::wstring text;
@@ -95,6 +99,17 @@ BOOL WINAPI LimitedWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD wri
         return FALSE;
     }
     return realWriteFile(file, data, part, written, overlapped);
+}
+
+BOOL WINAPI ScriptedReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID exclude,
+                                LPVOID reserved) {
+    if (script->replaceError == 0) return realReplaceFile(replaced, replacement, backup, flags, exclude, reserved);
+    // This one leaves the target under the backup name.
+    if (script->replaceError == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && backup != nullptr) {
+        MoveFileExW(replaced, backup, MOVEFILE_REPLACE_EXISTING);
+    }
+    SetLastError(script->replaceError);
+    return FALSE;
 }
 
 LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
@@ -146,6 +161,9 @@ protected:
         patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "HeapAlloc",
                                              reinterpret_cast<void*>(&FailingHeapAlloc)));
         realHeapAlloc = patches.back()->Original<decltype(&HeapAlloc)>();
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "ReplaceFileW",
+                                             reinterpret_cast<void*>(&ScriptedReplaceFile)));
+        realReplaceFile = patches.back()->Original<decltype(&ReplaceFileW)>();
         for (auto& patch : patches) ASSERT_TRUE(*patch);
     }
 
@@ -485,6 +503,172 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
     system.answer = PathOf(L"live.COL");
     Click(IDC_LOAD_SETTINGS);
     EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_UNCHANGED));
+}
+
+// A save that cannot replace the target whole leaves it as it was, says so,
+// and leaves nothing of its own behind.
+TEST_F(ColorPage, SaveReplacesTheTargetOnlyWhole) {
+    Open();
+    Move(IDC_BRIGHTNESS, 4);
+    const std::vector<uint8_t> before = {'o', 'l', 'd'};
+    struct Case {
+        const char* what;
+        bool existing;
+        DWORD attributes;
+        bool held;       // open in another handle that shares nothing
+        int writeLimit;      // as SystemScript::writeLimit
+        DWORD replaceError;  // as SystemScript::replaceError
+        const wchar_t* message;
+    } cases[] = {
+        {"held by another program", true, FILE_ATTRIBUTE_NORMAL, true, -1, 0, L"Could not open file."},
+        {"read-only", true, FILE_ATTRIBUTE_READONLY, false, -1, 0, L"Could not open file."},
+        {"write fails where there was no file", false, FILE_ATTRIBUTE_NORMAL, false, 0, 0, L"Could not write file."},
+        {"replace fails", true, FILE_ATTRIBUTE_NORMAL, false, -1, ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+         L"Could not write file."},
+        {"replace fails half-way", true, FILE_ATTRIBUTE_NORMAL, false, -1, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2,
+         L"Could not write file."},
+        {"saved over an older one", true, FILE_ATTRIBUTE_NORMAL, false, -1, 0, nullptr},
+    };
+    const std::wstring target = PathOf(L"target.COL");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.existing) WriteFileBytes(L"target.COL", before);
+        SetFileAttributesW(target.c_str(), c.attributes);
+        HANDLE holder = c.held ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.held);
+        system.messages.clear();
+        system.writeLimit = c.writeLimit;
+        system.replaceError = c.replaceError;
+        system.answer = target;
+        Click(IDC_SAVE_SETTINGS);
+        system.writeLimit = -1;
+        system.replaceError = 0;
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+        EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
+                                                        : std::vector<std::wstring>{});
+        const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
+        if (c.message == nullptr) {
+            ASSERT_EQ(after.size(), 32u);
+            EXPECT_EQ(after[4], 4);
+        } else {
+            EXPECT_EQ(after, c.existing ? before : std::vector<uint8_t>{});
+        }
+        EXPECT_EQ(FilesInFolder(), c.existing || c.message == nullptr ? std::vector<std::wstring>{L"target.COL"}
+                                                                      : std::vector<std::wstring>{});
+        DeleteFileW(target.c_str());
+    }
+
+    // A folder of 252 units: the target's path has 258, which leaves no room
+    // for a temporary name of the system's making.
+    std::wstring deep = folder;
+    std::vector<std::wstring> levels;
+    for (size_t need = 252 - deep.size(); need > 0;) {
+        size_t part = std::min<size_t>(200, need - 1);
+        if (need - (part + 1) == 1) --part;
+        deep += L"\\" + std::wstring(part, L'd');
+        levels.push_back(deep);
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+        need -= part + 1;
+    }
+    ASSERT_EQ(deep.size(), 252u);
+    const std::wstring deepTarget = deep + L"\\a.COL";
+    system.messages.clear();
+    system.answer = deepTarget;
+    Click(IDC_SAVE_SETTINGS);
+    EXPECT_EQ(system.messages, std::vector<std::wstring>{});
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((deep + L"\\*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"a.COL"});
+    HANDLE saved = CreateFileW(deepTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(saved, INVALID_HANDLE_VALUE);
+    uint8_t bytes[64] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(saved, bytes, sizeof bytes, &got, nullptr));
+    CloseHandle(saved);
+    EXPECT_EQ(got, 32u);
+    EXPECT_EQ(bytes[4], 4);
+    DeleteFileW((L"\\\\?\\" + deepTarget).c_str());
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) RemoveDirectoryW((L"\\\\?\\" + *level).c_str());
+}
+
+// ---- Paths that name no file on disk ---------------------------------------
+
+// A pipe that the test serves and never writes to, as another program might:
+// a read from it would wait for ever. Should the DLL wait all the same, a
+// watchdog breaks the pipe after some seconds, so that the test fails
+// rather than hangs.
+class SilentPipe {
+public:
+    SilentPipe() {
+        static int made = 0;
+        name = L"\\\\.\\pipe\\qz410silent" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++made);
+        server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                  nullptr);
+        done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        watchdog = CreateThread(nullptr, 0, &Watch, this, 0, nullptr);
+    }
+    ~SilentPipe() {
+        SetEvent(done);
+        if (watchdog != nullptr) WaitForSingleObject(watchdog, INFINITE);
+        for (HANDLE h : {watchdog, done}) {
+            if (h != nullptr) CloseHandle(h);
+        }
+        if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+    }
+    bool Ready() const { return server != INVALID_HANDLE_VALUE && done != nullptr && watchdog != nullptr; }
+    bool Broken() const { return InterlockedCompareExchange(&broken_, 0, 0) != 0; }
+
+    std::wstring name;
+
+private:
+    static DWORD WINAPI Watch(void* self) {
+        auto* pipe = static_cast<SilentPipe*>(self);
+        if (WaitForSingleObject(pipe->done, 10000) == WAIT_TIMEOUT) {
+            InterlockedExchange(&pipe->broken_, 1);
+            DisconnectNamedPipe(pipe->server);
+        }
+        return 0;
+    }
+
+    HANDLE server = INVALID_HANDLE_VALUE;
+    HANDLE done = nullptr;
+    HANDLE watchdog = nullptr;
+    mutable LONG broken_ = 0;
+};
+
+TEST_F(ColorPage, PipesAreNoFiles) {
+    {
+        // Named in the device mode: the built-in picture, and the path goes.
+        SilentPipe pipe;
+        ASSERT_TRUE(pipe.Ready());
+        SetLivePath(pipe.name);
+        Open();
+        InvalidateRect(page, nullptr, TRUE);
+        UpdateWindow(page);
+        EXPECT_FALSE(pipe.Broken()) << "the repaint waited for the pipe";
+        EXPECT_EQ(LivePath(), L"");
+    }
+    // Typed into a file dialog.
+    for (int button : {IDC_SELECT_FILE, IDC_LOAD_SETTINGS, IDC_SAVE_SETTINGS}) {
+        SCOPED_TRACE(button);
+        SilentPipe pipe;
+        ASSERT_TRUE(pipe.Ready());
+        system.messages.clear();
+        system.answer = pipe.name;
+        Click(button);
+        EXPECT_FALSE(pipe.Broken()) << "the command waited for the pipe";
+        EXPECT_EQ(system.messages, std::vector<std::wstring>{L"Could not open file."});
+        EXPECT_EQ(LivePath(), L"");
+    }
 }
 
 // ---- The preview, read back from the screen --------------------------------

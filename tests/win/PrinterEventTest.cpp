@@ -3,6 +3,8 @@
 // Wine's own spooler with a printer of our own, and the colour profile name.
 #include <winspool.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -31,9 +33,12 @@ struct Printer {
     const wchar_t* recordName = L"\\\\srv\\Lab printer";
     const wchar_t* port = L"LPT7:";
     bool storedDevMode = true;  // the record carries a device mode
-    WORD storedExtra = 16;      // its private part
+    WORD storedSize = sizeof(DEVMODEW);  // its public part
+    WORD storedExtra = 16;               // its private part
     WORD fullExtra = 16;        // the driver's private part today
     std::vector<WORD> papers = {DMPAPER_LETTER, DMPAPER_A5, DMPAPER_A4, DMPAPER_LEGAL, DMPAPER_B5};
+    std::vector<WORD> grownPapers;  // the list by the time it is filled; empty: as counted
+    bool outgrowsRoom = false;      // the grown list is larger than any room the DLL could have
     bool sizingSucceeds = false;  // GetPrinterW answers the sizing call with TRUE
 };
 
@@ -72,26 +77,30 @@ struct Spooler {
     static void Log(std::string line) { log.push_back(std::move(line)); }
 
     static WORD FullSize() { return sizeof(DEVMODEW) + printer.fullExtra; }
-    static void FillDevMode(DEVMODEW* dm, WORD extra) {
-        std::memset(dm, 0, sizeof(DEVMODEW) + extra);
-        wcscpy(dm->dmDeviceName, L"Lab printer");
-        dm->dmSpecVersion = DM_SPECVERSION;
-        dm->dmSize = sizeof(DEVMODEW);
-        dm->dmDriverExtra = extra;
-        dm->dmFields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES | DM_COLOR;
-        dm->dmOrientation = DMORIENT_PORTRAIT;
-        dm->dmPaperSize = DMPAPER_LETTER;
-        dm->dmPaperLength = 2794;
-        dm->dmPaperWidth = 2159;
-        dm->dmCopies = 1;
-        dm->dmColor = DMCOLOR_COLOR;
-        dm->dmICMMethod = DMICMMETHOD_NONE;
-        for (WORD i = 0; i < extra; ++i) reinterpret_cast<unsigned char*>(dm + 1)[i] = static_cast<unsigned char>(i);
+    // A public part of `size` bytes (an older, shorter one ends before the
+    // later members), then the private part.
+    static void FillDevMode(DEVMODEW* dm, WORD extra, WORD size = sizeof(DEVMODEW)) {
+        DEVMODEW full{};
+        wcscpy(full.dmDeviceName, L"Lab printer");
+        full.dmSpecVersion = DM_SPECVERSION;
+        full.dmSize = size;
+        full.dmDriverExtra = extra;
+        full.dmFields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES | DM_COLOR;
+        full.dmOrientation = DMORIENT_PORTRAIT;
+        full.dmPaperSize = DMPAPER_LETTER;
+        full.dmPaperLength = 2794;
+        full.dmPaperWidth = 2159;
+        full.dmCopies = 1;
+        full.dmColor = DMCOLOR_COLOR;
+        full.dmICMMethod = DMICMMETHOD_NONE;
+        auto* bytes = reinterpret_cast<unsigned char*>(dm);
+        std::memcpy(bytes, &full, size);
+        for (WORD i = 0; i < extra; ++i) bytes[size + i] = static_cast<unsigned char>(i);
     }
     static DWORD RecordSize() {
         DWORD size = sizeof(PRINTER_INFO_2W) + (wcslen(printer.recordName) + wcslen(printer.port) + 2) * 2;
         size = (size + 7) & ~7u;
-        return size + (printer.storedDevMode ? sizeof(DEVMODEW) + printer.storedExtra : 0);
+        return size + (printer.storedDevMode ? printer.storedSize + printer.storedExtra : 0);
     }
 
     static LPVOID WINAPI Alloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
@@ -149,8 +158,8 @@ struct Spooler {
         record->pPortName = wcscpy(text, printer.port);
         text += wcslen(text) + 1;
         if (printer.storedDevMode) {
-            auto* dm = reinterpret_cast<DEVMODEW*>(buffer + full - sizeof(DEVMODEW) - printer.storedExtra);
-            FillDevMode(dm, printer.storedExtra);
+            auto* dm = reinterpret_cast<DEVMODEW*>(buffer + full - printer.storedSize - printer.storedExtra);
+            FillDevMode(dm, printer.storedExtra, printer.storedSize);
             record->pDevMode = stored = dm;
         }
         return TRUE;
@@ -168,7 +177,7 @@ struct Spooler {
         mergeInput.assign(reinterpret_cast<unsigned char*>(in),
                           reinterpret_cast<unsigned char*>(in) + in->dmSize + in->dmDriverExtra);
         // The driver writes its whole device mode: the output must have room.
-        if (out == stored && sizeof(DEVMODEW) + printer.storedExtra < FullSize()) {
+        if (out == stored && printer.storedSize + printer.storedExtra < FullSize()) {
             ADD_FAILURE() << "the driver's device mode would be written past the record's";
             return -1;
         }
@@ -181,16 +190,17 @@ struct Spooler {
         Log("DeviceCapabilitiesW " + Narrow(name) + ", " + Narrow(port) + ", " + std::to_string(what) + ", out " +
             Name(out) + ", devmode " + Name(dm));
         if (Fails()) return -1;
-        const int count = static_cast<int>(printer.papers.size());
-        if (out == nullptr) return count;
+        if (out == nullptr) return static_cast<int>(printer.papers.size());
+        // The list may have grown since it was counted; the call is told no
+        // room and writes it all.
+        const std::vector<WORD>& list = printer.grownPapers.empty() ? printer.papers : printer.grownPapers;
         auto found = blocks.find(out);
         const size_t room = found != blocks.end() ? found->second.second / 2 : 8;
-        if (room < printer.papers.size()) {
-            ADD_FAILURE() << "paper list of " << count << " into room for " << room;
-            return -1;
+        if (room < list.size() && !printer.outgrowsRoom) {
+            ADD_FAILURE() << "paper list of " << list.size() << " into room for " << room;
         }
-        std::memcpy(out, printer.papers.data(), count * sizeof(WORD));
-        return count;
+        std::memcpy(out, list.data(), std::min(room, list.size()) * sizeof(WORD));
+        return static_cast<int>(list.size());
     }
     static BOOL WINAPI Set(HANDLE h, DWORD level, LPBYTE record, DWORD command) {
         Log("SetPrinterW " + Handle(h) + ", level " + std::to_string(level) + ", " + Name(record) + ", command " +
@@ -255,7 +265,7 @@ struct InitCase {
     const wchar_t* name;
     Printer printer;
     std::vector<std::string> calls;  // the whole log
-    const char* target;              // the device mode that is written and stored
+    const char* target;              // the device mode that is written and stored; null: none
     short paper;                     // 0: the paper stays
 };
 
@@ -274,9 +284,19 @@ std::vector<InitCase> InitCases() {
     noPaper.papers = {};
     Printer sizing;
     sizing.sizingSucceeds = true;
+    Printer olderPublicPart;  // room enough in all, but the public part ends before dmICMMethod
+    olderPublicPart.storedSize = offsetof(DEVMODEW, dmICMMethod);
+    olderPublicPart.storedExtra = 16 + sizeof(DEVMODEW) - offsetof(DEVMODEW, dmICMMethod);
+    Printer grown;
+    grown.grownPapers.assign(40, DMPAPER_A4);
+    grown.grownPapers[1] = DMPAPER_A3;
+    Printer outgrown;
+    outgrown.grownPapers.assign(grown.papers.size() + 257, DMPAPER_A4);
+    outgrown.outgrowsRoom = true;
     const std::string full = std::to_string(sizeof(DEVMODEW) + 16);
 
-    auto calls = [&](const Printer& p, const char* opened, const char* target, const char* paperCalls) {
+    // `target` null: nothing is merged or stored.
+    auto calls = [&](const Printer& p, const char* opened, const char* target, bool listed) {
         Spooler::printer = p;
         const std::string size = std::to_string(Spooler::RecordSize());
         std::vector<std::string> c = {
@@ -290,15 +310,18 @@ std::vector<InitCase> InitCases() {
             "DocumentPropertiesW window null, h, \\\\srv\\Lab printer, out b3, in null, mode 2",
             std::string("DeviceCapabilitiesW ") + opened + ", LPT7:, 2, out null, devmode b3",
         };
-        if (std::strcmp(paperCalls, "room") == 0 || std::strcmp(paperCalls, "b4") == 0) {
-            if (std::strcmp(paperCalls, "b4") == 0) c.push_back("HeapAlloc 40 -> b4");
-            c.push_back(std::string("DeviceCapabilitiesW ") + opened + ", LPT7:, 2, out " + paperCalls +
-                        ", devmode b3");
-            if (std::strcmp(paperCalls, "b4") == 0) c.push_back("HeapFree b4");
+        if (listed) {
+            // Room for the counted list and as many codes again as it may
+            // have grown by.
+            c.push_back("HeapAlloc " + std::to_string((p.papers.size() + 256) * 2) + " -> b4");
+            c.push_back(std::string("DeviceCapabilitiesW ") + opened + ", LPT7:, 2, out b4, devmode b3");
+            c.push_back("HeapFree b4");
         }
-        c.push_back(std::string("DocumentPropertiesW window null, h, ") + opened + ", out " + target + ", in " +
-                    target + ", mode 10");
-        c.push_back("SetPrinterW h, level 2, b2, command 0");
+        if (target != nullptr) {
+            c.push_back(std::string("DocumentPropertiesW window null, h, ") + opened + ", out " + target + ", in " +
+                        target + ", mode 10");
+            c.push_back("SetPrinterW h, level 2, b2, command 0");
+        }
         c.push_back("ClosePrinter h");
         c.push_back("HeapFree b2");
         c.push_back("HeapFree b1");
@@ -306,19 +329,24 @@ std::vector<InitCase> InitCases() {
         return c;
     };
     return {
-        {"server name", L"\\\\srv\\Lab printer,extra", normal, calls(normal, "Lab printer", "stored", "room"),
+        {"server name", L"\\\\srv\\Lab printer,extra", normal, calls(normal, "Lab printer", "stored", true),
          "stored", DMPAPER_A5},
-        {"local name", L"Lab printer,extra", normal, calls(normal, "Lab printer,extra", "stored", "room"), "stored",
+        {"local name", L"Lab printer,extra", normal, calls(normal, "Lab printer,extra", "stored", true), "stored",
          DMPAPER_A5},
-        {"no stored device mode", L"Lab printer", noDevMode, calls(noDevMode, "Lab printer", "b3", "room"), "b3",
+        {"no stored device mode", L"Lab printer", noDevMode, calls(noDevMode, "Lab printer", "b3", true), "b3",
          DMPAPER_A5},
-        {"stored device mode too small", L"Lab printer", small, calls(small, "Lab printer", "b3", "room"), "b3",
+        {"stored device mode too small", L"Lab printer", small, calls(small, "Lab printer", "b3", true), "b3",
          DMPAPER_A5},
-        {"twenty papers", L"Lab printer", longList, calls(longList, "Lab printer", "stored", "b4"), "stored",
+        {"stored public part older", L"Lab printer", olderPublicPart,
+         calls(olderPublicPart, "Lab printer", "b3", true), "b3", DMPAPER_A5},
+        {"twenty papers", L"Lab printer", longList, calls(longList, "Lab printer", "stored", true), "stored",
          DMPAPER_A3},
-        {"one paper", L"Lab printer", onePaper, calls(onePaper, "Lab printer", "stored", "none"), "stored", 0},
-        {"no paper", L"Lab printer", noPaper, calls(noPaper, "Lab printer", "stored", "none"), "stored", 0},
-        {"sizing call succeeds", L"Lab printer", sizing, calls(sizing, "Lab printer", "stored", "room"), "stored",
+        {"paper list grows", L"Lab printer", grown, calls(grown, "Lab printer", "stored", true), "stored", DMPAPER_A3},
+        {"paper list outgrows the room", L"Lab printer", outgrown, calls(outgrown, "Lab printer", nullptr, true),
+         nullptr, 0},
+        {"one paper", L"Lab printer", onePaper, calls(onePaper, "Lab printer", "stored", false), "stored", 0},
+        {"no paper", L"Lab printer", noPaper, calls(noPaper, "Lab printer", "stored", false), "stored", 0},
+        {"sizing call succeeds", L"Lab printer", sizing, calls(sizing, "Lab printer", "stored", true), "stored",
          DMPAPER_A5},
     };
 }
@@ -330,6 +358,11 @@ TEST_F(PrinterEventTest, InitializationCallsTheSpoolerInOrderAndStoresTheMergedD
         EXPECT_EQ(Initialize(c.name, c.printer), E_NOTIMPL);
         EXPECT_EQ(Spooler::log, c.calls);
         EXPECT_TRUE(Spooler::blocks.empty());
+        if (c.target == nullptr) {
+            EXPECT_TRUE(Spooler::mergeInput.empty());
+            EXPECT_TRUE(Spooler::setPrinterDevMode.empty());
+            continue;
+        }
 
         // What reached the driver's merge: the device mode as it was, with
         // the four members written.
