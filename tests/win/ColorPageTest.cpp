@@ -22,6 +22,7 @@
 #include "settings/PrivateDevMode.h"
 #include "tests/core/TestBitmaps.h"
 #include "tests/win/ImportPatch.h"
+#include "tests/win/TestHost.h"
 #include "tools/qz410host/HostSession.h"
 
 namespace qz410test {
@@ -225,17 +226,7 @@ protected:
         std::ifstream in(PathOf(name).c_str(), std::ios::binary);
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
-    std::vector<std::wstring> FilesInFolder() {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return names;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        return names;
-    }
+    std::vector<std::wstring> FilesInFolder() { return qz410test::FilesInFolder(folder); }
 
     SystemScript system;
     qz410host::HostSession session;

@@ -1,5 +1,7 @@
 #include "TestHost.h"
 
+#include <algorithm>
+
 namespace qz410test {
 
 HRESULT STDMETHODCALLTYPE FakeDriverUi::QueryInterface(REFIID riid, void** ppv) {
@@ -16,6 +18,19 @@ HRESULT STDMETHODCALLTYPE FakeDriverUi::QueryInterface(REFIID riid, void** ppv) 
     }
     *ppv = nullptr;
     return E_NOINTERFACE;
+}
+
+std::vector<std::wstring> FilesInFolder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void PluginHost::SetUp() {

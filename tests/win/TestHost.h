@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "plugin/HostContract.h"
 
 namespace qz410test {
@@ -26,6 +29,9 @@ public:
     bool refuse = false;           // answer E_NOINTERFACE
     bool scribbleOnRefusal = false;  // leave garbage at ppv when refusing
 };
+
+// The names of the files (not folders) in `folder`, sorted.
+std::vector<std::wstring> FilesInFolder(const std::wstring& folder);
 
 class PluginHost : public ::testing::Test {
 protected:
