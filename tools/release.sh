@@ -51,7 +51,10 @@ done
 
 # The shipped file keeps no symbol table either: both go to the symbol file,
 # which gdb and winedbg find by the name and checksum in .gnu_debuglink when
-# it lies beside the DLL (or in a .debug folder beside it).
+# it lies beside the DLL (or in a .debug folder beside it). objcopy writes a
+# new PE time stamp, the time of the copy unless told otherwise: it stays
+# none (0), as the linker left it.
+export SOURCE_DATE_EPOCH=0
 for pair in win32:x86:i686 win64:x64:x86_64; do
   tree=${pair%%:*}
   rest=${pair#*:}
@@ -125,10 +128,17 @@ EOF
 (cd "$out" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
   while read -r f; do sha256sum "$f"; done > SHA256SUMS)
 
-# Nothing leaves here unchecked: the sums verify, no debug section is left
-# in a shipped DLL, and each names its symbol file.
+# Nothing leaves here unchecked: the sums verify, no file has a time stamp,
+# no debug section is left in a shipped DLL, and each names its symbol file.
 (cd "$out" && sha256sum --quiet -c SHA256SUMS)
+pe_time() {
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  od -An -tu4 -j$((pe + 8)) -N4 "$1" | tr -d ' '
+}
 for arch in x86 x64; do
+  for f in "$arch/QZ410UI.DLL" "symbols/$arch/QZ410UI.DLL.debug"; do
+    [ "$(pe_time "$out/$f")" = 0 ] || { echo "release: $f has a PE time stamp" >&2; exit 1; }
+  done
   dump=$(x86_64-w64-mingw32-objdump -h "$out/$arch/QZ410UI.DLL")
   case "$dump" in *" .debug_"*) echo "release: $arch/QZ410UI.DLL still has debug sections" >&2; exit 1 ;; esac
   case "$dump" in *" .gnu_debuglink "*) ;; *) echo "release: $arch/QZ410UI.DLL names no symbol file" >&2; exit 1 ;; esac
