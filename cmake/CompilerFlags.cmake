@@ -14,8 +14,19 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
   add_compile_options(-march=pentiumpro -mfpmath=387 -mincoming-stack-boundary=2)
 endif()
 
+# The same commit gives the same bytes wherever and whenever it is built, so
+# that a shipped file can be traced to its commit: no build folder in the
+# debug information or in __FILE__ (the build tree is mapped after the source
+# tree, which may hold it, so that its longer prefix wins), and no link time
+# in the PE header. A debugger finds the sources again with
+# "set substitute-path /qz410ui <checkout>".
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/qz410ui>"
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=/qz410ui/build>")
+
 if(WIN32)
   add_compile_definitions(UNICODE _UNICODE _WIN32_WINNT=0x0500 WINVER=0x0500)
+  add_link_options(-Wl,--no-insert-timestamp)
   # Everything we ship or run under Wine carries its own C++ runtime: it
   # imports from system DLLs only.
   add_link_options(-static -static-libgcc -static-libstdc++)

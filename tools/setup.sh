@@ -63,8 +63,9 @@ fi
 # qemu-user-static is 7.2; so the static qemu-user of bookworm-backports is
 # unpacked aside, through a private apt state that leaves the machine's
 # sources and package lists alone.
+# Without 32-bit Wine there is nothing for the emulator to run.
 emu_dir=/opt/qz410/qemu
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && ! [ -x "$emu_dir/qemu-i386" ]; then
+if [ -e /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 && ! [ -x "$emu_dir/qemu-i386" ]; then
   echo "setup: fetching a user-mode x86 emulator for 32-bit Wine into $emu_dir"
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT

@@ -5,25 +5,16 @@
 # Makes the prefix on first use and, when there is no display, starts an
 # Xvfb server that later runs share.  wine-run.sh --prefix DIR --stop ends
 # that prefix's Wine server and the Xvfb server started for it.
+# wine-run.sh --check-32bit exits 0 when 32-bit programs can start here, and
+# otherwise prints the one line that tells why not and exits 1. A 32-bit
+# program that cannot start ends with that line on stderr and status 77.
 set -eu
 
 prefix=
 if [ "${1:-}" = "--prefix" ]; then prefix=$2; shift 2; fi
 [ -n "$prefix" ] || prefix=${QZ410_WINE_PREFIX:-$(pwd)/wineprefix}
-[ $# -ge 1 ] || { echo "usage: $0 [--prefix DIR] program.exe [args...] | --stop" >&2; exit 2; }
+[ $# -ge 1 ] || { echo "usage: $0 [--prefix DIR] program.exe [args...] | --stop | --check-32bit" >&2; exit 2; }
 
-mkdir -p "$prefix"
-prefix=$(cd "$prefix" && pwd)
-export WINEPREFIX="$prefix"
-
-if [ "$1" = "--stop" ]; then
-  wineserver -k 2>/dev/null || true
-  if [ -f "$prefix.xvfb.pid" ]; then
-    kill "$(cat "$prefix.xvfb.pid")" 2>/dev/null || true
-    rm -f "$prefix.xvfb.pid" "$prefix.display"
-  fi
-  exit 0
-fi
 # Wine's own start script prefers the 32-bit loader whenever it is installed,
 # even for 64-bit programs; pick the loader by the program's machine type.
 wine32=/usr/lib/wine/wine
@@ -41,16 +32,44 @@ pe_machine() {
   od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
 }
 
+# Which way 32-bit Wine starts here: "native", "emulated" or "none", and
+# for "none" why not, in one line.
+wow64=native
+why=
+if ! "$wine32" --version >/dev/null 2>&1; then
+  wow64=none
+  if ! [ -e "$wine32" ]; then
+    why="32-bit Wine is not installed ($wine32 is missing: the Debian package wine32:i386, which tools/setup.sh installs when apt's package lists offer it)"
+  elif ! [ -x "$qemu_i386" ]; then
+    why="32-bit Wine cannot start: this kernel runs no 32-bit Linux programs and there is no emulator for them ($qemu_i386, which tools/setup.sh fetches)"
+  elif "$qemu_i386" "$wine32" --version >/dev/null 2>&1; then
+    wow64=emulated
+  else
+    why="32-bit Wine cannot start: this kernel runs no 32-bit Linux programs and the emulator $qemu_i386 cannot start it either"
+  fi
+fi
+if [ "$1" = "--check-32bit" ]; then
+  [ "$wow64" = none ] || exit 0
+  echo "$why"
+  exit 1
+fi
+
+mkdir -p "$prefix"
+prefix=$(cd "$prefix" && pwd)
+export WINEPREFIX="$prefix"
+
+if [ "$1" = "--stop" ]; then
+  wineserver -k 2>/dev/null || true
+  if [ -f "$prefix.xvfb.pid" ]; then
+    kill "$(cat "$prefix.xvfb.pid")" 2>/dev/null || true
+    rm -f "$prefix.xvfb.pid" "$prefix.display"
+  fi
+  exit 0
+fi
+
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
-
-# Which way 32-bit Wine starts here: "native", "emulated" or "none".
-wow64=native
-if ! "$wine32" --version >/dev/null 2>&1; then
-  wow64=none
-  if [ -x "$qemu_i386" ] && "$qemu_i386" "$wine32" --version >/dev/null 2>&1; then wow64=emulated; fi
-fi
 
 # One lock serialises the set-up of the prefix and the display, since CTest
 # runs tests in parallel.
@@ -130,7 +149,7 @@ exec 9>&-
 if [ "$(pe_machine "$1")" = 014c ]; then
   # A 32-bit program needs Wine's 32-bit loader, a 32-bit Linux program.
   if [ "$wow64" = none ]; then
-    echo "wine-run: SKIPPED $1: this machine's kernel does not run 32-bit Linux programs and there is no emulator for them ($qemu_i386, which tools/setup.sh fetches), so 32-bit Wine cannot start" >&2
+    echo "wine-run: cannot start $1: $why" >&2
     exit 77
   fi
   exec "$wine32" "$@"
