@@ -376,7 +376,6 @@ public:
     // Loads the DLL; the system's answers are then steered for the rest of
     // the run. False when the host could not load it (the DLL refused).
     bool Load() {
-        std::vector<uint8_t> stored;
         const bool loaded = session.Load(L"QZ410UI.DLL");
         Normally(loaded, "the host loads the plug-in");
         if (!loaded) return false;
@@ -400,8 +399,7 @@ public:
         Always(window != nullptr, "the host's sheet opens");
         if (window == nullptr) return nullptr;
         session.Pump();
-        const bool added = PropSheet_IndexToHwnd(window, session.FirstPluginPageIndex()) != nullptr ||
-                           TabCtrl_GetItemCount(PropSheet_GetTabControl(window)) > session.FirstPluginPageIndex();
+        const bool added = TabCtrl_GetItemCount(PropSheet_GetTabControl(window)) > session.FirstPluginPageIndex();
         Normally(added, "the plug-in's page is there");
         if (!added) return nullptr;
         page = session.ShowPage(session.FirstPluginPageIndex());
@@ -566,8 +564,6 @@ void LoadConfiguration(ScenarioRun& run) {
 }
 
 void VersionPage(ScenarioRun& run) {
-    HtmlClass html;
-    html.Register(L"C:\\browser.exe \"%1\"");
     if (!run.Load()) return;
     const HWND page = run.OpenPage(HostSession::Sheet::Device);
     if (page == nullptr) return;
@@ -644,6 +640,8 @@ protected:
         bool added = false;
         std::wstring problem;
         printerReady = qz410host::InstallPrinter(kPrinter, &added, &problem);
+        // The Version page's clicks go on to the HTML program's command.
+        html.Register(L"C:\\browser.exe \"%1\"");
         guard::Enable(true);
     }
     void TearDown() override {
@@ -692,6 +690,7 @@ protected:
     }
 
     Files files;
+    HtmlClass html;
     bool printerReady = false;
 };
 

@@ -127,7 +127,6 @@ void* Take(size_t size, HANDLE heap, bool zero) {
     block.heap = heap;
     block.serial = serials;
     block.state = State::live;
-    uint8_t* data = nullptr;
     if (rounded >= kLargeBytes) {
         Large* entry = nullptr;
         for (Large& candidate : large) {
@@ -146,7 +145,6 @@ void* Take(size_t size, HANDLE heap, bool zero) {
         }
         entry->base = reinterpret_cast<uintptr_t>(base);
         entry->reserved = reserved;
-        data = base;
         block.user = reinterpret_cast<uintptr_t>(base) + dataPages * kPage - rounded;
         entry->block = block;
     } else {
@@ -165,7 +163,7 @@ void* Take(size_t size, HANDLE heap, bool zero) {
             }
         }
         if (start == kArenaPages) return nullptr;
-        data = arena + start * kPage;
+        uint8_t* const data = arena + start * kPage;
         if (VirtualAlloc(data, dataPages * kPage, MEM_COMMIT, PAGE_READWRITE) == nullptr) return nullptr;
         cursor = start + need;
         if (cursor == kArenaPages) cursor = 0;
@@ -180,7 +178,6 @@ void* Take(size_t size, HANDLE heap, bool zero) {
     // Fresh pages are zero; a block that was not asked to be must not look
     // as if it were.
     if (!zero) std::memset(reinterpret_cast<void*>(block.user), 0xC5, size);
-    (void)data;
     return reinterpret_cast<void*>(block.user);
 }
 
