@@ -534,21 +534,32 @@ void DefaultSettings(ScenarioRun& run) {
     run.Close(PSBTN_OK);
 }
 
-void SaveConfiguration(ScenarioRun& run) {
-    const std::vector<uint8_t> old = SettingsFileWith(-2);
-    run.files.Write(L"target.COL", old);
+// The save over a file the user had, or to a name that is new: afterwards
+// the target is what it was (or still absent) or the whole new record.
+void SaveConfigurationTo(ScenarioRun& run, bool existing) {
+    const std::vector<uint8_t> old = existing ? SettingsFileWith(-2) : std::vector<uint8_t>{};
+    DeleteFileW(run.files.Path(L"target.COL").c_str());
+    if (existing) run.files.Write(L"target.COL", old);
     const std::vector<std::wstring> before = run.files.Names();
     if (!run.Load() || run.OpenPage(HostSession::Sheet::Document) == nullptr) return;
     run.Move(IDC_BRIGHTNESS, 6);
     dialogAnswer = run.files.Path(L"target.COL");
     run.Click(IDC_SAVE_SETTINGS);
     const std::vector<uint8_t> now = run.files.Read(L"target.COL");
-    run.Always(now == old || now == SettingsFileWith(6), "the file is the old one or the whole new record");
-    run.Always(run.files.Names() == before, "no other file is left in the folder");
-    run.Normally(now == SettingsFileWith(6) && messages.empty(), "the record is saved");
+    const bool saved = now == SettingsFileWith(6);
+    run.Always(now == old || saved, "the file is the old one (or none) or the whole new record");
+    std::vector<std::wstring> expected = before;
+    if (saved && !existing) {
+        expected.push_back(L"target.COL");
+        std::sort(expected.begin(), expected.end());
+    }
+    run.Always(run.files.Names() == expected, "no other file is left in the folder");
+    run.Normally(saved && messages.empty(), "the record is saved");
     run.MessagesAmong({L"Could not open file.", L"Could not write file."});
     run.Close(PSBTN_CANCEL);
 }
+void SaveConfiguration(ScenarioRun& run) { SaveConfigurationTo(run, true); }
+void SaveConfigurationToNewFile(ScenarioRun& run) { SaveConfigurationTo(run, false); }
 
 void LoadConfiguration(ScenarioRun& run) {
     run.files.Write(L"saved.COL", SettingsFileWith(7));
@@ -614,6 +625,7 @@ const Scenario kScenarios[] = {
     {"Select file", &SelectFile},
     {"Default settings", &DefaultSettings},
     {"Save configuration over a file", &SaveConfiguration},
+    {"Save configuration to a new file", &SaveConfigurationToNewFile},
     {"Load configuration", &LoadConfiguration},
     {"Version page: activations and both links", &VersionPage},
     {"printer initialisation and colour profile", &PrinterEvents},
