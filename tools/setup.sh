@@ -43,6 +43,19 @@ if [ -n "$missing" ]; then
   # lists lack, or one whose dependencies they cannot meet), one for each
   # package, so that one missing package costs only itself.
   if ! apt install -y --no-install-recommends $missing; then
+    # 32-bit Wine's libraries must be of the very version of their 64-bit
+    # twins. When a suite's i386 index could not be fetched, the newest
+    # versions offered for both are the release's own (its point-release
+    # archive), so Wine is asked for from there, 64-bit twins that are older
+    # being upgraded to match. It goes first, before anything else can
+    # install a 64-bit twin from the suite whose i386 half is missing.
+    case "$missing" in
+      *wine32:i386*)
+        wine_set=$(for p in wine wine64 wine32:i386; do installed "$p" || echo "$p"; done)
+        release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        apt install -y --no-install-recommends $wine_set ||
+          { [ -n "$release" ] && apt install -y --no-install-recommends -t "$release" $wine_set; } || true ;;
+    esac
     for p in $missing; do installed "$p" || apt install -y --no-install-recommends "$p" || true; done
   fi
   lacking=
