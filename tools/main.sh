@@ -41,19 +41,17 @@ run() {
   [ $rc -eq 0 ] || status=1
   return $rc
 }
-# The Version page stamps the driver files it finds under the system
+# The Version page stamps the driver files it finds in the spooler's driver
 # directory; the plug-in's own is among them, so it goes there, with its
-# build time. A 32-bit program's system32 is Wine's syswow64 (Windows itself
-# would leave system32\spool alone), so the x86 file goes to both.
+# build time. system32\spool is not redirected for 32-bit programs, so the
+# x86 file goes to system32 too.
 place_driver_file() {
   case $1 in
-    win32) dirs="syswow64/spool/drivers/w32x86/3 system32/spool/drivers/w32x86/3" ;;
-    *) dirs="system32/spool/drivers/x64/3" ;;
+    win32) d=system32/spool/drivers/w32x86/3 ;;
+    *) d=system32/spool/drivers/x64/3 ;;
   esac
-  for d in $dirs; do
-    mkdir -p "$prefix/drive_c/windows/$d"
-    cp -p "build/$1/bin/QZ410UI.DLL" "$prefix/drive_c/windows/$d/qz410ui.dll"
-  done
+  mkdir -p "$prefix/drive_c/windows/$d"
+  cp -p "build/$1/bin/QZ410UI.DLL" "$prefix/drive_c/windows/$d/qz410ui.dll"
 }
 
 # Every picture listed at the end is one this run made.
