@@ -70,6 +70,14 @@ fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINEARCH=win64
+# Wine gives Windows names to Unix files in the locale's character set: in
+# the C locale of a system with no LANG set (minimal containers, a Debian
+# base system) names outside ASCII cannot be made or opened. Debian's libc
+# has C.UTF-8 built in.
+case "$(locale charmap 2>/dev/null)" in
+  UTF-8) ;;
+  *) export LC_ALL=C.UTF-8 ;;
+esac
 
 # One lock serialises the set-up of the prefix and the display, since CTest
 # runs tests in parallel.
