@@ -220,14 +220,6 @@ ColorPageContext* PageContext(HWND hDlg) noexcept {
     return reinterpret_cast<ColorPageContext*>(GetWindowLongPtrW(hDlg, DWLP_USER));
 }
 
-HWND PageControl(HWND hDlg, int id) noexcept {
-    const ColorPageContext* context = PageContext(hDlg);
-    if (context != nullptr && id >= kFirstControlId && id < kFirstControlId + kControlCount) {
-        return context->controls[id - kFirstControlId];
-    }
-    return GetDlgItem(hDlg, id);
-}
-
 HRESULT HandleDocumentSheets(PPROPSHEETUI_INFO pPSUIInfo, LPARAM lParam) noexcept {
     if (pPSUIInfo == nullptr || pPSUIInfo->Version != PROPSHEETUI_INFO_VERSION) {
         SetLastError(ERROR_INVALID_PARAMETER);

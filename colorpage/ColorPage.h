@@ -40,9 +40,6 @@ INT_PTR CALLBACK ColorPageProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
 // The record of a page window; null before its WM_INITDIALOG.
 ColorPageContext* PageContext(HWND hDlg) noexcept;
 
-// A control of the page, from the record's table once there is one.
-HWND PageControl(HWND hDlg, int id) noexcept;
-
 // The host's live block, which the page edits in place.
 inline PrivateDevMode* LiveDevMode(const ColorPageContext* context) noexcept {
     return static_cast<PrivateDevMode*>(context->uiParam->pOEMDM);

@@ -10,9 +10,19 @@ namespace qz410 {
 
 namespace {
 
+// A control of the page, from the record's table once there is one (before
+// WM_INITDIALOG has stored the record, by id).
+HWND PageControl(HWND hDlg, int id) {
+    const ColorPageContext* context = PageContext(hDlg);
+    if (context != nullptr && id >= kFirstControlId && id < kFirstControlId + kControlCount) {
+        return context->controls[id - kFirstControlId];
+    }
+    return GetDlgItem(hDlg, id);
+}
+
 void SetRange(HWND hDlg, int slider, SettingRange range) {
     SendMessageW(PageControl(hDlg, slider), TBM_SETRANGE, TRUE,
-                        MAKELPARAM(static_cast<WORD>(range.minimum), static_cast<WORD>(range.maximum)));
+                 MAKELPARAM(static_cast<WORD>(range.minimum), static_cast<WORD>(range.maximum)));
 }
 
 // The low 16 bits of a slider's position.
