@@ -127,11 +127,29 @@ void OpenClickedLink(HWND hDlg) noexcept {
     }
 }
 
-INT_PTR ColorStatic(HDC dc, HWND control) noexcept {
+// The page's own background under a link, painted into the link's drawing
+// context before its text. A link is drawn again on every mouse move with a
+// transparent background and no brush (so that the page's background, a
+// themed texture included, shows through), and smoothed text (ClearType)
+// drawn over its own earlier drawing grows darker and fringed. The page
+// erases as it always does, its origin moved to the link's place.
+void PaintPageBackground(HWND hDlg, HWND control, HDC dc) noexcept {
+    POINT origin{0, 0};
+    MapWindowPoints(control, hDlg, &origin, 1);
+    POINT windowOrigin, brushOrigin;
+    if (!OffsetWindowOrgEx(dc, origin.x, origin.y, &windowOrigin)) return;
+    SetBrushOrgEx(dc, -origin.x, -origin.y, &brushOrigin);
+    SendMessageW(hDlg, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SetBrushOrgEx(dc, brushOrigin.x, brushOrigin.y, nullptr);
+    SetWindowOrgEx(dc, windowOrigin.x, windowOrigin.y, nullptr);
+}
+
+INT_PTR ColorStatic(HWND hDlg, HDC dc, HWND control) noexcept {
     const HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
     const int id = GetDlgCtrlID(control);
     for (const Link& link : kLinks) {
         if (id != link.control) continue;
+        PaintPageBackground(hDlg, control, dc);
         if (*link.hovered != 0) {
             SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHT));
             if (hand != nullptr) SetCursor(hand);
@@ -205,7 +223,7 @@ INT_PTR CALLBACK VersionPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPAR
         break;
     }
     case WM_CTLCOLORSTATIC:
-        return ColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        return ColorStatic(hDlg, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_MOUSEMOVE:
         TrackLinks(hDlg);
         break;

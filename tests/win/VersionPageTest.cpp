@@ -436,6 +436,50 @@ TEST_F(VersionPage, LinksAreUnderlinedBlueAndHighlightedWithTheHandUnderTheMouse
     for (HFONT font : linkFonts) EXPECT_EQ(GetObjectW(font, sizeof gone, &gone), 0);
 }
 
+// Smoothed text (ClearType) drawn over itself grows darker and fringed. The
+// links are drawn again on every mouse move, and must look as first drawn.
+TEST_F(VersionPage, LinksLookAsFirstDrawnAfterADozenHovers) {
+    BOOL smoothing = FALSE;
+    UINT smoothingType = 0;
+    SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &smoothing, 0);
+    SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &smoothingType, 0);
+    SystemParametersInfoW(SPI_SETFONTSMOOTHING, TRUE, nullptr, 0);
+    SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<void*>(FE_FONTSMOOTHINGCLEARTYPE), 0);
+    ASSERT_NO_FATAL_FAILURE(Open());
+    RECT pageArea;
+    GetWindowRect(page, &pageArea);
+    const POINT away{pageArea.left + 5, pageArea.bottom - 5};
+    const RECT links[] = {LinkRect(kUrlLink), LinkRect(kMailLinkId)};
+    auto drawn = [this](const RECT& area) {
+        int width = 0, height = 0;
+        const std::vector<unsigned char> pixels = qz410host::CaptureClient(page, &width, &height);
+        std::vector<unsigned char> part;
+        for (LONG y = area.top; y < area.bottom && y < height; ++y) {
+            const auto row = pixels.begin() + (static_cast<size_t>(y) * width + area.left) * 3;
+            part.insert(part.end(), row, row + (std::min<LONG>(area.right, width) - area.left) * 3);
+        }
+        return part;
+    };
+    MouseAt(away);
+    const std::vector<unsigned char> first[] = {drawn(links[0]), drawn(links[1])};
+    // The text is smoothed: its edges blend the link's blue into the page.
+    const COLORREF face = GetSysColor(COLOR_3DFACE);
+    size_t blended = 0;
+    for (size_t i = 0; i + 2 < first[0].size(); i += 3) {
+        const COLORREF color = RGB(first[0][i + 2], first[0][i + 1], first[0][i]);
+        if (color != face && color != RGB(0, 0, 238)) ++blended;
+    }
+    ASSERT_GT(blended, 0u);
+    for (int hover = 0; hover < 12; ++hover) {
+        MouseAt(hover % 2 == 0 ? LinkCentre(kUrlLink) : LinkCentre(kMailLinkId));
+        MouseAt(away);
+    }
+    EXPECT_TRUE(drawn(links[0]) == first[0]);
+    EXPECT_TRUE(drawn(links[1]) == first[1]);
+    SystemParametersInfoW(SPI_SETFONTSMOOTHING, smoothing, nullptr, 0);
+    SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(smoothingType)), 0);
+}
+
 // --- Clicks: the shell is made to fail, so that the HTML program's command
 // from the real registry is used; WinExec records instead of running.
 
