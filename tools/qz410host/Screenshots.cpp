@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/qz410host/DialogPerson.h"
 #include "tools/qz410host/HostPages.h"
 #include "tools/qz410host/HostSession.h"
 
@@ -28,9 +29,6 @@ constexpr struct {
     {1010, 2},  // sharpness
     {1009, -2}, // yellow-blue
 };
-// The file name box of the common file dialog (old and Explorer style).
-constexpr int kFileNameEdit = 0x480;
-constexpr int kFileNameCombo = 0x47C;
 constexpr size_t kPreviewPathOffset = 40;
 
 const wchar_t* Arch() { return sizeof(void*) == 4 ? L"x86" : L"x64"; }
@@ -110,72 +108,16 @@ void MoveSlider(HWND page, int id, int position) {
     SendMessageW(page, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
 }
 
-// The person at the dialogs that "Select file" opens, on a thread of its
-// own while the page's thread runs them: types the path into the common file
-// dialog's file name box and presses Open; reads out and closes any message
-// box the page shows after it.
-struct DialogAnswerer {
-    DialogAnswerer(DWORD threadId, HWND sheet, const std::wstring& path) : threadId(threadId), sheet(sheet), path(path) {}
-
-    DWORD threadId;
-    HWND sheet;
-    std::wstring path;
-    volatile LONG stop = 0;
-    bool fileDialogAnswered = false;
-    std::vector<HWND> answered;
-
-    static BOOL CALLBACK Answer(HWND window, LPARAM lParam) {
-        auto* self = reinterpret_cast<DialogAnswerer*>(lParam);
-        wchar_t className[16] = {};
-        GetClassNameW(window, className, 16);
-        if (window == self->sheet || wcscmp(className, L"#32770") != 0 || !IsWindowVisible(window) ||
-            GetDlgItem(window, IDOK) == nullptr ||
-            std::find(self->answered.begin(), self->answered.end(), window) != self->answered.end()) {
-            return TRUE;
-        }
-        HWND name = GetDlgItem(window, kFileNameEdit);
-        if (name == nullptr) name = GetDlgItem(window, kFileNameCombo);
-        if (name != nullptr) {
-            SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(self->path.c_str()));
-            self->fileDialogAnswered = true;
-        } else {
-            wchar_t text[260] = {};
-            GetDlgItemTextW(window, 0xFFFF, text, 260);
-            std::printf("the page says: %ls\n", text);
-        }
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(window, IDOK)));
-        self->answered.push_back(window);
-        return TRUE;
-    }
-
-    static DWORD WINAPI Run(void* parameter) {
-        auto* self = static_cast<DialogAnswerer*>(parameter);
-        for (int tick = 0; tick < 400 && InterlockedCompareExchange(&self->stop, 0, 0) == 0; ++tick) {
-            Sleep(50);
-            EnumThreadWindows(self->threadId, Answer, reinterpret_cast<LPARAM>(self));
-        }
-        return 0;
-    }
-};
-
 // "Select file" clicked as a person does, the real file dialog answered by
 // the answerer; true when the page took the picture into the device mode.
 bool ChoosePicture(HostSession& session, HWND page, const std::wstring& picture) {
     HWND button = GetDlgItem(page, kSelectFileButton);
     if (button == nullptr) return false;
-    DialogAnswerer answerer(GetCurrentThreadId(), session.SheetWindow(), picture);
-    HANDLE thread = CreateThread(nullptr, 0, DialogAnswerer::Run, &answerer, 0, nullptr);
-    if (thread == nullptr) return false;
-    // Returns when the page's command is done: the dialogs run their own
-    // loops on this thread meanwhile.
-    SendMessageW(button, BM_CLICK, 0, 0);
-    InterlockedExchange(&answerer.stop, 1);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    const DialogAnswers answers = ClickAndAnswer(button, session.SheetWindow(), picture);
+    for (const std::wstring& text : answers.said) std::printf("the page says: %ls\n", text.c_str());
     session.PumpFor(100);
     const auto* path = reinterpret_cast<const wchar_t*>(session.PrivateDevMode() + kPreviewPathOffset);
-    return answerer.fileDialogAnswered && _wcsicmp(path, picture.c_str()) == 0;
+    return answers.fileDialogAnswered && _wcsicmp(path, picture.c_str()) == 0;
 }
 
 // Waits until the sheet has painted, then saves it.
