@@ -67,7 +67,7 @@ void SelectPreviewPicture(HWND hDlg, ColorPageContext* context) {
     PrepareFileDialog(dialog, hDlg, path);
     dialog.lpstrFilter = L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0";
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;
-    if (GetOpenFileNameW(&dialog) != 1) return;
+    if (!ChooseExistingFile(dialog)) return;
     path[kPathUnits - 1] = 0;
 
     UniqueFile file = OpenChosenFile(path);
@@ -201,11 +201,18 @@ void PrepareFileDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) noexcept
     dialog.nMaxFile = kPathUnits;
 }
 
+bool ChooseExistingFile(OPENFILENAMEW& dialog) noexcept {
+    wchar_t folder[kPathUnits];
+    const DWORD length = GetCurrentDirectoryW(kPathUnits, folder);
+    const bool chosen = GetOpenFileNameW(&dialog) == 1;
+    if (length > 0 && length < kPathUnits) SetCurrentDirectoryW(folder);
+    return chosen;
+}
+
 bool IsDiskFile(HANDLE file) noexcept { return GetFileType(file) == FILE_TYPE_DISK; }
 
 UniqueFile OpenDiskFile(const wchar_t* path) noexcept {
-    UniqueFile file(
-        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kOutsidePathFlags, nullptr));
     if (file && !IsDiskFile(file.Get())) file.Reset();
     return file;
 }

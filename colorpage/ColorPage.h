@@ -54,6 +54,19 @@ void ShowMessage(const wchar_t* text) noexcept;
 // by the page, the 260-unit name buffer `path` (emptied), the first filter.
 void PrepareFileDialog(OPENFILENAMEW& dialog, HWND hDlg, wchar_t* path) noexcept;
 
+// GetOpenFileNameW, after which the process has its current folder back,
+// whatever the dialog answered: the dialog leaves it in the folder it ended
+// in (OFN_NOCHANGEDIR does not keep it on Windows 2000/XP), and that folder
+// would stay busy in the printing application: a USB stick could not be
+// removed safely, a folder not renamed. True when a file was chosen.
+bool ChooseExistingFile(OPENFILENAMEW& dialog) noexcept;
+
+// How a path from outside is opened. A path in a device mode comes with
+// documents from any machine and a typed one may name a pipe, here or on
+// another machine, whose server could otherwise act as the user (the
+// default level is impersonation); identifying the user is all it gets.
+inline constexpr DWORD kOutsidePathFlags = FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 // Whether a handle is a file on disk. A path from a device mode or typed into
 // a file dialog may name a pipe, a console or another device, whose reads
 // and writes may never return; the page's thread is the printing

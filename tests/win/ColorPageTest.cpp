@@ -23,6 +23,7 @@
 #include "tests/core/TestBitmaps.h"
 #include "tests/win/ImportPatch.h"
 #include "tests/win/TestHost.h"
+#include "tools/qz410host/DialogPerson.h"
 #include "tools/qz410host/HostSession.h"
 
 namespace qz410test {
@@ -55,16 +56,20 @@ struct SystemScript {
     // WriteFile: -1 passes the call on; otherwise writes that many bytes and
     // reports them as written (0 fails the call).
     int writeLimit = -1;
-    // ReplaceFileW: 0 passes the call on; otherwise it fails with this
-    // error, leaving the files as Windows documents for it.
-    DWORD replaceError = 0;
+    // CreateFileW: 0 passes the call on; otherwise it fails with this error.
+    DWORD openError = 0;
+    std::vector<DWORD> openFlags;  // of every CreateFileW, in order
+    // "SetEndOfFile" or "FlushFileBuffers": that call fails (disk full).
+    std::string failing;
     SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
     HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
 };
 SystemScript* script = nullptr;
 decltype(&WriteFile) realWriteFile = nullptr;
 decltype(&HeapAlloc) realHeapAlloc = nullptr;
-decltype(&ReplaceFileW) realReplaceFile = nullptr;
+decltype(&CreateFileW) realCreateFile = nullptr;
+decltype(&SetEndOfFile) realSetEndOfFile = nullptr;
+decltype(&FlushFileBuffers) realFlush = nullptr;
 
 std::wstring FilterOf(LPCWSTR filter) {
     std::wstring text;
@@ -102,16 +107,21 @@ BOOL WINAPI LimitedWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD wri
     return realWriteFile(file, data, part, written, overlapped);
 }
 
-BOOL WINAPI ScriptedReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID exclude,
-                                LPVOID reserved) {
-    if (script->replaceError == 0) return realReplaceFile(replaced, replacement, backup, flags, exclude, reserved);
-    // This one leaves the target under the backup name.
-    if (script->replaceError == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && backup != nullptr) {
-        MoveFileExW(replaced, backup, MOVEFILE_REPLACE_EXISTING);
-    }
-    SetLastError(script->replaceError);
-    return FALSE;
+HANDLE WINAPI ScriptedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE pattern) {
+    script->openFlags.push_back(flags);
+    if (script->openError == 0) return realCreateFile(name, access, share, security, disposition, flags, pattern);
+    SetLastError(script->openError);
+    return INVALID_HANDLE_VALUE;
 }
+
+bool Fails(const char* call) {
+    if (script->failing != call) return false;
+    SetLastError(ERROR_DISK_FULL);
+    return true;
+}
+BOOL WINAPI ScriptedSetEndOfFile(HANDLE file) { return !Fails("SetEndOfFile") && realSetEndOfFile(file); }
+BOOL WINAPI ScriptedFlush(HANDLE file) { return !Fails("FlushFileBuffers") && realFlush(file); }
 
 LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if ((script->failAllocationOf != 0 && bytes == script->failAllocationOf) ||
@@ -162,15 +172,26 @@ protected:
         patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "HeapAlloc",
                                              reinterpret_cast<void*>(&FailingHeapAlloc)));
         realHeapAlloc = patches.back()->Original<decltype(&HeapAlloc)>();
-        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "ReplaceFileW",
-                                             reinterpret_cast<void*>(&ScriptedReplaceFile)));
-        realReplaceFile = patches.back()->Original<decltype(&ReplaceFileW)>();
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "CreateFileW",
+                                             reinterpret_cast<void*>(&ScriptedCreateFile)));
+        realCreateFile = patches.back()->Original<decltype(&CreateFileW)>();
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "SetEndOfFile",
+                                             reinterpret_cast<void*>(&ScriptedSetEndOfFile)));
+        realSetEndOfFile = patches.back()->Original<decltype(&SetEndOfFile)>();
+        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "FlushFileBuffers",
+                                             reinterpret_cast<void*>(&ScriptedFlush)));
+        realFlush = patches.back()->Original<decltype(&FlushFileBuffers)>();
         for (auto& patch : patches) ASSERT_TRUE(*patch);
     }
 
     void TearDown() override {
         if (session.SheetWindow() != nullptr && IsWindow(session.SheetWindow())) {
             session.Press(PSBTN_CANCEL);
+        }
+        // Every path the page opens comes from outside (a device mode, a
+        // dialog): a pipe's server may identify the user, never act as them.
+        for (DWORD flags : system.openFlags) {
+            EXPECT_EQ(flags & 0x1F0000u, static_cast<DWORD>(SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
         }
         for (const std::wstring& name : FilesInFolder()) DeleteFileW((folder + L"\\" + name).c_str());
         RemoveDirectoryW(folder.c_str());
@@ -421,20 +442,8 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
     EXPECT_TRUE(system.dialogs[0].save);
     EXPECT_EQ(system.dialogs[0].filter, L"Color correction data file\0*.COL\0All\0*.*\0"s);
     EXPECT_EQ(system.dialogs[0].defExt, L"COL");
-    EXPECT_EQ(system.dialogs[0].flags, 0x802u);
+    EXPECT_EQ(system.dialogs[0].flags, 0x80Au);
 
-    // A write that fails leaves the file the user had, and says so.
-    for (int limit : {0, 10}) {
-        SCOPED_TRACE(limit);
-        system.messages.clear();
-        system.writeLimit = limit;
-        Move(IDC_BRIGHTNESS, 2);
-        Click(IDC_SAVE_SETTINGS);
-        system.writeLimit = -1;
-        EXPECT_EQ(system.messages, std::vector<std::wstring>{L"Could not write file."});
-        EXPECT_EQ(ReadFileBytes(L"saved.COL"), saved);
-        EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"saved.COL"});
-    }
 
     ColorSettings fifty{};
     fifty.brightness = 50;
@@ -496,99 +505,133 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
     EXPECT_EQ(LastNote(), static_cast<UINT>(PSM_UNCHANGED));
 }
 
-// A save that cannot replace the target whole leaves it as it was, says so,
-// and leaves nothing of its own behind.
-TEST_F(ColorPage, SaveReplacesTheTargetOnlyWhole) {
+// The record is written over the target in place: nothing but the target
+// is named, and a save that fails leaves the old bytes or the whole new
+// record, says so, and removes a file it made.
+TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
     Open();
     Move(IDC_BRIGHTNESS, 4);
-    const std::vector<uint8_t> before = {'o', 'l', 'd'};
+    ColorSettings older{};
+    older.brightness = -3;
+    const auto olderFile = qz410::SerializeColorSettingsFile(older);
+    const std::vector<uint8_t> before(olderFile.begin(), olderFile.end());
+    std::vector<uint8_t> longer(before);
+    longer.resize(40, 0xEE);
+    std::vector<std::wstring> siblings;
+    for (const wchar_t* kind : {L"~t", L"~b"}) {
+        for (wchar_t digit = L'0'; digit <= L'9'; ++digit) siblings.push_back(L"target.COL"s + kind + digit);
+    }
+    enum Outcome { kOld, kNew, kNone };
     struct Case {
         const char* what;
-        bool existing;
+        const std::vector<uint8_t>* existing;  // null: no file there
         DWORD attributes;
-        bool held;       // open in another handle that shares nothing
-        int writeLimit;      // as SystemScript::writeLimit
-        DWORD replaceError;  // as SystemScript::replaceError
+        bool held;  // open in another handle that shares nothing
+        bool withSiblings;
+        DWORD openError;      // as SystemScript::openError
+        int writeLimit;       // as SystemScript::writeLimit
+        const char* failing;  // as SystemScript::failing
         const wchar_t* message;
+        Outcome outcome;
     } cases[] = {
-        {"held by another program", true, FILE_ATTRIBUTE_NORMAL, true, -1, 0, L"Could not open file."},
-        {"read-only", true, FILE_ATTRIBUTE_READONLY, false, -1, 0, L"Could not open file."},
-        {"write fails where there was no file", false, FILE_ATTRIBUTE_NORMAL, false, 0, 0, L"Could not write file."},
-        {"replace fails", true, FILE_ATTRIBUTE_NORMAL, false, -1, ERROR_UNABLE_TO_MOVE_REPLACEMENT,
-         L"Could not write file."},
-        {"replace fails half-way", true, FILE_ATTRIBUTE_NORMAL, false, -1, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2,
-         L"Could not write file."},
-        {"saved over an older one", true, FILE_ATTRIBUTE_NORMAL, false, -1, 0, nullptr},
+        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, true, false, 0, -1, "", L"Could not open file.", kOld},
+        {"read-only", &before, FILE_ATTRIBUTE_READONLY, false, false, 0, -1, "", L"Could not open file.", kOld},
+        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, ERROR_ACCESS_DENIED, -1, "",
+         L"Could not open file.", kOld},
+        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, ERROR_ACCESS_DENIED, -1, "",
+         L"Could not open file.", kNone},
+        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, 0, 0, "", L"Could not write file.", kOld},
+        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, 0, 0, "",
+         L"Could not write file.", kNone},
+        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "SetEndOfFile",
+         L"Could not write file.", kNew},
+        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "FlushFileBuffers",
+         L"Could not write file.", kNew},
+        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "FlushFileBuffers",
+         L"Could not write file.", kNone},
+        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "", nullptr, kNew},
+        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, false, true, 0, -1, "", nullptr,
+         kNew},
     };
     const std::wstring target = PathOf(L"target.COL");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.existing) WriteFileBytes(L"target.COL", before);
+        if (c.existing != nullptr) WriteFileBytes(L"target.COL", *c.existing);
+        for (const std::wstring& name : siblings) {
+            if (c.withSiblings) WriteFileBytes(name, {'s'});
+        }
         SetFileAttributesW(target.c_str(), c.attributes);
         HANDLE holder = c.held ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                : INVALID_HANDLE_VALUE;
         ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.held);
         system.messages.clear();
+        system.openError = c.openError;
         system.writeLimit = c.writeLimit;
-        system.replaceError = c.replaceError;
+        system.failing = c.failing;
         system.answer = target;
         Click(IDC_SAVE_SETTINGS);
+        system.openError = 0;
         system.writeLimit = -1;
-        system.replaceError = 0;
+        system.failing.clear();
         if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
         SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
         EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
                                                         : std::vector<std::wstring>{});
         const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
-        if (c.message == nullptr) {
-            ASSERT_EQ(after.size(), 32u);
-            EXPECT_EQ(after[4], 4);
-        } else {
-            EXPECT_EQ(after, c.existing ? before : std::vector<uint8_t>{});
+        if (c.outcome == kOld) {
+            EXPECT_EQ(after, before);
         }
-        EXPECT_EQ(FilesInFolder(), c.existing || c.message == nullptr ? std::vector<std::wstring>{L"target.COL"}
-                                                                      : std::vector<std::wstring>{});
-        DeleteFileW(target.c_str());
+        if (c.outcome == kNew) {
+            ASSERT_GE(after.size(), 32u);
+            EXPECT_EQ(after[4], 4);
+            EXPECT_EQ(after.size() == 32, c.message == nullptr || c.existing->size() == 32);
+        }
+        std::vector<std::wstring> expected = c.withSiblings ? siblings : std::vector<std::wstring>{};
+        if (c.outcome != kNone) expected.push_back(L"target.COL");
+        std::sort(expected.begin(), expected.end());
+        std::vector<std::wstring> files = FilesInFolder();
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, expected);
+        for (const std::wstring& name : files) DeleteFileW(PathOf(name).c_str());
     }
+}
 
-    // A folder of 252 units: the target's path has 258, which leaves no room
-    // for a temporary name of the system's making.
-    std::wstring deep = folder;
-    std::vector<std::wstring> levels;
-    for (size_t need = 252 - deep.size(); need > 0;) {
-        size_t part = std::min<size_t>(200, need - 1);
-        if (need - (part + 1) == 1) --part;
-        deep += L"\\" + std::wstring(part, L'd');
-        levels.push_back(deep);
-        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
-        need -= part + 1;
+// The real file dialogs, answered as a person does: each command does its
+// work, and the process is then in the folder it was in before, whichever
+// folder the dialog ended in.
+TEST_F(ColorPage, FileDialogsLeaveTheCurrentFolderAsTheyFoundIt) {
+    patches.erase(patches.begin(), patches.begin() + 2);  // GetOpenFileNameW, GetSaveFileNameW
+    const std::wstring chosen = PathOf(L"chosen");
+    ASSERT_TRUE(CreateDirectoryW(chosen.c_str(), nullptr));
+    WriteFileBytes(L"chosen\\picture.bmp", qz410::test::MakeBmp({}));
+    ColorSettings loaded{};
+    loaded.brightness = 6;
+    const auto loadedFile = qz410::SerializeColorSettingsFile(loaded);
+    WriteFileBytes(L"chosen\\load.COL", std::vector<uint8_t>(loadedFile.begin(), loadedFile.end()));
+    wchar_t hosts[MAX_PATH] = {};
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, hosts), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+    Open();
+    const int buttons[] = {IDC_SELECT_FILE, IDC_LOAD_SETTINGS, IDC_SAVE_SETTINGS};
+    const wchar_t* const files[] = {L"chosen\\picture.bmp", L"chosen\\load.COL", L"chosen\\saved.COL"};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(buttons[i]);
+        const auto answers = qz410host::ClickAndAnswer(GetDlgItem(page, buttons[i]), sheet, PathOf(files[i]));
+        session.Pump();
+        EXPECT_TRUE(answers.fileDialogAnswered);
+        EXPECT_EQ(answers.said, std::vector<std::wstring>{});
+        wchar_t current[MAX_PATH] = {};
+        GetCurrentDirectoryW(MAX_PATH, current);
+        EXPECT_EQ(_wcsicmp(current, folder.c_str()), 0) << "now in " << current;
     }
-    ASSERT_EQ(deep.size(), 252u);
-    const std::wstring deepTarget = deep + L"\\a.COL";
-    system.messages.clear();
-    system.answer = deepTarget;
-    Click(IDC_SAVE_SETTINGS);
+    SetCurrentDirectoryW(hosts);
     EXPECT_EQ(system.messages, std::vector<std::wstring>{});
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((deep + L"\\*").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    EXPECT_EQ(names, std::vector<std::wstring>{L"a.COL"});
-    HANDLE saved = CreateFileW(deepTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(saved, INVALID_HANDLE_VALUE);
-    uint8_t bytes[64] = {};
-    DWORD got = 0;
-    EXPECT_TRUE(ReadFile(saved, bytes, sizeof bytes, &got, nullptr));
-    CloseHandle(saved);
-    EXPECT_EQ(got, 32u);
-    EXPECT_EQ(bytes[4], 4);
-    DeleteFileW((L"\\\\?\\" + deepTarget).c_str());
-    for (auto level = levels.rbegin(); level != levels.rend(); ++level) RemoveDirectoryW((L"\\\\?\\" + *level).c_str());
+    EXPECT_EQ(_wcsicmp(LivePath().c_str(), PathOf(files[0]).c_str()), 0);
+    EXPECT_EQ(Position(IDC_BRIGHTNESS), 6);
+    EXPECT_EQ(ReadFileBytes(files[2]).size(), 32u);
+    for (const std::wstring& name : qz410test::FilesInFolder(chosen)) DeleteFileW((chosen + L"\\" + name).c_str());
+    RemoveDirectoryW(chosen.c_str());
 }
 
 // ---- Paths that name no file on disk ---------------------------------------

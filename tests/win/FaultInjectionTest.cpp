@@ -48,7 +48,7 @@ enum Kind {
     kReadFileShort,
     kWriteFile,
     kFlushFile,
-    kReplaceFile,
+    kSetEndOfFile,
     kFileQuery,
     kDibSection,
     kCompatibleDc,
@@ -62,7 +62,7 @@ enum Kind {
 };
 const char* const kKindNames[kKinds] = {
     "allocation",         "CreateFileW",         "ReadFile (fails)",      "ReadFile (short)",
-    "WriteFile",          "FlushFileBuffers",    "the replace",           "file queries",
+    "WriteFile",          "FlushFileBuffers",    "SetEndOfFile",          "file queries",
     "CreateDIBSection",   "CreateCompatibleDC",  "SelectObject",          "CreateFontIndirectW",
     "registry read",      "ShellExecuteW",       "WinExec",               "file dialog",
 };
@@ -101,7 +101,7 @@ decltype(&CloseHandle) realCloseHandle;
 decltype(&ReadFile) realReadFile;
 decltype(&WriteFile) realWriteFile;
 decltype(&FlushFileBuffers) realFlush;
-decltype(&MoveFileExW) realMoveFileEx;
+decltype(&SetEndOfFile) realSetEndOfFile;
 decltype(&GetFileType) realGetFileType;
 decltype(&GetFileSizeEx) realGetFileSizeEx;
 decltype(&GetFileInformationByHandle) realGetFileInformation;
@@ -116,8 +116,6 @@ decltype(&RegQueryValueW) realRegQueryValue;
 decltype(&RegCloseKey) realRegCloseKey;
 decltype(&OpenPrinterW) realOpenPrinter;
 decltype(&ClosePrinter) realClosePrinter;
-using ReplaceFileFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID);
-ReplaceFileFn realReplaceFile;
 
 HANDLE WINAPI InjectedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
@@ -157,20 +155,12 @@ BOOL WINAPI InjectedFlush(HANDLE file) {
     }
     return realFlush(file);
 }
-BOOL WINAPI InjectedMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    if (Hit(kReplaceFile)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+BOOL WINAPI InjectedSetEndOfFile(HANDLE file) {
+    if (Hit(kSetEndOfFile)) {
+        SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    return realMoveFileEx(from, to, flags);
-}
-BOOL WINAPI InjectedReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID exclude,
-                                LPVOID reserved) {
-    if (Hit(kReplaceFile)) {
-        SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
-        return FALSE;
-    }
-    return realReplaceFile(replaced, replacement, backup, flags, exclude, reserved);
+    return realSetEndOfFile(file);
 }
 DWORD WINAPI InjectedGetFileType(HANDLE file) {
     if (Hit(kFileQuery)) {
@@ -278,8 +268,7 @@ const Stand kStands[] = {
     {"kernel32.dll", "ReadFile", reinterpret_cast<void*>(&InjectedReadFile), reinterpret_cast<void**>(&realReadFile)},
     {"kernel32.dll", "WriteFile", reinterpret_cast<void*>(&InjectedWriteFile), reinterpret_cast<void**>(&realWriteFile)},
     {"kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&InjectedFlush), reinterpret_cast<void**>(&realFlush)},
-    {"kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(&InjectedMoveFileEx), reinterpret_cast<void**>(&realMoveFileEx)},
-    {"kernel32.dll", "ReplaceFileW", reinterpret_cast<void*>(&InjectedReplaceFile), reinterpret_cast<void**>(&realReplaceFile)},
+    {"kernel32.dll", "SetEndOfFile", reinterpret_cast<void*>(&InjectedSetEndOfFile), reinterpret_cast<void**>(&realSetEndOfFile)},
     {"kernel32.dll", "GetFileType", reinterpret_cast<void*>(&InjectedGetFileType), reinterpret_cast<void**>(&realGetFileType)},
     {"kernel32.dll", "GetFileSizeEx", reinterpret_cast<void*>(&InjectedGetFileSizeEx), reinterpret_cast<void**>(&realGetFileSizeEx)},
     {"kernel32.dll", "GetFileInformationByHandle", reinterpret_cast<void*>(&InjectedGetFileInformation), reinterpret_cast<void**>(&realGetFileInformation)},
