@@ -160,28 +160,22 @@ protected:
         folder = std::wstring(temp) + L"qz410page" + std::to_wstring(GetCurrentProcessId());
         CreateDirectoryW(folder.c_str(), nullptr);
         ASSERT_TRUE(session.Load(L"QZ410UI.DLL"));
-        patches.emplace_back(new ImportPatch(session.Module(), "comdlg32.dll", "GetOpenFileNameW",
-                                             reinterpret_cast<void*>(&RecordOpen)));
-        patches.emplace_back(new ImportPatch(session.Module(), "comdlg32.dll", "GetSaveFileNameW",
-                                             reinterpret_cast<void*>(&RecordSave)));
-        patches.emplace_back(new ImportPatch(session.Module(), "user32.dll", "MessageBoxW",
-                                             reinterpret_cast<void*>(&RecordMessage)));
-        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "WriteFile",
-                                             reinterpret_cast<void*>(&LimitedWriteFile)));
-        realWriteFile = patches.back()->Original<decltype(&WriteFile)>();
-        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "HeapAlloc",
-                                             reinterpret_cast<void*>(&FailingHeapAlloc)));
-        realHeapAlloc = patches.back()->Original<decltype(&HeapAlloc)>();
-        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "CreateFileW",
-                                             reinterpret_cast<void*>(&ScriptedCreateFile)));
-        realCreateFile = patches.back()->Original<decltype(&CreateFileW)>();
-        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "SetEndOfFile",
-                                             reinterpret_cast<void*>(&ScriptedSetEndOfFile)));
-        realSetEndOfFile = patches.back()->Original<decltype(&SetEndOfFile)>();
-        patches.emplace_back(new ImportPatch(session.Module(), "kernel32.dll", "FlushFileBuffers",
-                                             reinterpret_cast<void*>(&ScriptedFlush)));
-        realFlush = patches.back()->Original<decltype(&FlushFileBuffers)>();
+        Patch("comdlg32.dll", "GetOpenFileNameW", &RecordOpen);
+        Patch("comdlg32.dll", "GetSaveFileNameW", &RecordSave);
+        Patch("user32.dll", "MessageBoxW", &RecordMessage);
+        realWriteFile = Patch("kernel32.dll", "WriteFile", &LimitedWriteFile);
+        realHeapAlloc = Patch("kernel32.dll", "HeapAlloc", &FailingHeapAlloc);
+        realCreateFile = Patch("kernel32.dll", "CreateFileW", &ScriptedCreateFile);
+        realSetEndOfFile = Patch("kernel32.dll", "SetEndOfFile", &ScriptedSetEndOfFile);
+        realFlush = Patch("kernel32.dll", "FlushFileBuffers", &ScriptedFlush);
         for (auto& patch : patches) ASSERT_TRUE(*patch);
+    }
+
+    // Points the DLL's import at `standIn`; gives the real function.
+    template <typename Function>
+    Function Patch(const char* dll, const char* name, Function standIn) {
+        patches.emplace_back(new ImportPatch(session.Module(), dll, name, reinterpret_cast<void*>(standIn)));
+        return patches.back()->Original<Function>();
     }
 
     void TearDown() override {
