@@ -84,7 +84,8 @@ bool Hit(Kind kind) {
     return false;
 }
 
-// What the DLL opened and has not closed.
+// What the DLL opened and has not closed. A close that failed left the
+// handle open, so only a real close that succeeded takes it off.
 std::vector<std::pair<void*, std::string>> opened;
 void Opened(void* handle, const char* what) { opened.emplace_back(handle, what); }
 void Closed(void* handle) {
@@ -130,8 +131,9 @@ HANDLE WINAPI InjectedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECU
     return file;
 }
 BOOL WINAPI TrackedCloseHandle(HANDLE handle) {
-    Closed(handle);
-    return realCloseHandle(handle);
+    const BOOL closed = realCloseHandle(handle);
+    if (closed) Closed(handle);
+    return closed;
 }
 BOOL WINAPI InjectedReadFile(HANDLE file, LPVOID data, DWORD count, LPDWORD got, LPOVERLAPPED overlapped) {
     if (Hit(kReadFileFails)) {
@@ -219,12 +221,14 @@ HFONT WINAPI InjectedCreateFont(const LOGFONTW* font) {
     return made;
 }
 BOOL WINAPI TrackedDeleteDc(HDC dc) {
-    Closed(dc);
-    return realDeleteDc(dc);
+    const BOOL deleted = realDeleteDc(dc);
+    if (deleted) Closed(dc);
+    return deleted;
 }
 BOOL WINAPI TrackedDeleteObject(HGDIOBJ object) {
-    Closed(object);
-    return realDeleteObject(object);
+    const BOOL deleted = realDeleteObject(object);
+    if (deleted) Closed(object);
+    return deleted;
 }
 LONG WINAPI InjectedRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
     if (Hit(kRegistry)) return ERROR_FILE_NOT_FOUND;
@@ -236,8 +240,9 @@ LONG WINAPI InjectedRegQueryValue(HKEY key, LPCWSTR subKey, LPWSTR value, PLONG 
     return Hit(kRegistry) ? ERROR_OUTOFMEMORY : realRegQueryValue(key, subKey, value, size);
 }
 LONG WINAPI TrackedRegCloseKey(HKEY key) {
-    Closed(key);
-    return realRegCloseKey(key);
+    const LONG answer = realRegCloseKey(key);
+    if (answer == ERROR_SUCCESS) Closed(key);
+    return answer;
 }
 BOOL WINAPI TrackedOpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
     const BOOL answer = realOpenPrinter(name, printer, defaults);
@@ -245,8 +250,9 @@ BOOL WINAPI TrackedOpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTS
     return answer;
 }
 BOOL WINAPI TrackedClosePrinter(HANDLE printer) {
-    Closed(printer);
-    return realClosePrinter(printer);
+    const BOOL closed = realClosePrinter(printer);
+    if (closed) Closed(printer);
+    return closed;
 }
 // The shell never finds a program here, so that every click goes on to the
 // HTML program's command; nothing is started.
