@@ -78,10 +78,14 @@ public:
     std::fprintf(stderr, "\nguard heap: %s at 0x%p", what, reinterpret_cast<void*>(address));
     if (block != nullptr && block->user != 0) {
         const intptr_t offset = static_cast<intptr_t>(address - block->user);
-        std::fprintf(stderr, ", offset %ld of a %s %lu-byte block (allocation #%lu, %s)",
-                     static_cast<long>(offset), block->state == State::live ? "live" : "freed",
-                     static_cast<unsigned long>(block->size), static_cast<unsigned long>(block->serial),
-                     block->heap != nullptr ? "HeapAlloc" : "C runtime");
+        std::fprintf(stderr, ", offset %ld of a %s %lu-byte block (allocation #%lu, ", static_cast<long>(offset),
+                     block->state == State::live ? "live" : "freed", static_cast<unsigned long>(block->size),
+                     static_cast<unsigned long>(block->serial));
+        if (block->heap != nullptr) {
+            std::fprintf(stderr, "HeapAlloc on heap 0x%p)", block->heap);
+        } else {
+            std::fprintf(stderr, "C runtime)");
+        }
     }
     std::fprintf(stderr, "\nguard heap: in test %s.%s\n", test != nullptr ? test->test_suite_name() : "(none)",
                  test != nullptr ? test->name() : "(between tests)");
@@ -193,6 +197,24 @@ Block* LiveBlock(uintptr_t address, const char* call) {
     return block;
 }
 
+// The live block that starts at `address`, given back through `heap` (null:
+// the C runtime's functions). A block of another heap stops the program:
+// the platform's heaps fail such a call or corrupt themselves, where Wine's
+// may let it pass.
+Block* OwnBlock(uintptr_t address, HANDLE heap, const char* call) {
+    Block* block = LiveBlock(address, call);
+    if (block->heap != heap) {
+        char what[96];
+        if (heap == nullptr) {
+            std::snprintf(what, sizeof what, "%s of a block that is no C runtime block", call);
+        } else {
+            std::snprintf(what, sizeof what, "%s through heap 0x%p, not the block's", call, heap);
+        }
+        Stop(what, address, block);
+    }
+    return block;
+}
+
 void Release(Block* block) {
     const uintptr_t firstPage = block->user / kPage * kPage;
     block->state = State::freed;
@@ -224,22 +246,22 @@ bool Fails() {
     return false;
 }
 
-void Free(void* pointer, const char* call) {
+void Free(void* pointer, HANDLE heap, const char* call) {
     Locked held;
-    Release(LiveBlock(reinterpret_cast<uintptr_t>(pointer), call));
+    Release(OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, call));
 }
 
 void* Resize(void* pointer, size_t size, HANDLE heap, bool zero, const char* call) {
     size_t old;
     {
         Locked held;
-        old = LiveBlock(reinterpret_cast<uintptr_t>(pointer), call)->size;
+        old = OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, call)->size;
     }
     void* moved = Take(size, heap, zero);
     if (moved == nullptr) return nullptr;
     std::memcpy(moved, pointer, old < size ? old : size);
     if (zero && size > old) std::memset(static_cast<uint8_t*>(moved) + old, 0, size - old);
-    Free(pointer, call);
+    Free(pointer, heap, call);
     return moved;
 }
 
@@ -258,14 +280,14 @@ LPVOID WINAPI GuardHeapReAlloc(HANDLE heap, DWORD flags, LPVOID pointer, SIZE_T 
 
 BOOL WINAPI GuardHeapFree(HANDLE heap, DWORD flags, LPVOID pointer) {
     if (pointer == nullptr || !Guarded(pointer)) return realHeapFree(heap, flags, pointer);
-    Free(pointer, "HeapFree");
+    Free(pointer, heap, "HeapFree");
     return TRUE;
 }
 
 SIZE_T WINAPI GuardHeapSize(HANDLE heap, DWORD flags, LPCVOID pointer) {
     if (!Guarded(pointer)) return realHeapSize(heap, flags, pointer);
     Locked held;
-    return LiveBlock(reinterpret_cast<uintptr_t>(pointer), "HeapSize")->size;
+    return OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, "HeapSize")->size;
 }
 
 BOOL WINAPI GuardHeapDestroy(HANDLE heap) {
@@ -295,14 +317,14 @@ void __cdecl GuardFree(void* pointer) {
         realFree(pointer);
         return;
     }
-    Free(pointer, "free");
+    Free(pointer, nullptr, "free");
 }
 
 void* __cdecl GuardRealloc(void* pointer, size_t size) {
     if (pointer == nullptr) return GuardMalloc(size);
     if (!Guarded(pointer)) return realRealloc(pointer, size);
     if (size == 0) {
-        Free(pointer, "realloc");
+        Free(pointer, nullptr, "realloc");
         return nullptr;
     }
     return Fails() ? nullptr : Resize(pointer, size, nullptr, false, "realloc");
