@@ -330,6 +330,13 @@ void* __cdecl GuardRealloc(void* pointer, size_t size) {
     return Fails() ? nullptr : Resize(pointer, size, nullptr, false, "realloc");
 }
 
+// The host's realloc: only a block the DLL handed it is the guard's; a new
+// one is the host's own, neither guarded nor counted as the DLL's.
+void* __cdecl HostRealloc(void* pointer, size_t size) {
+    if (pointer == nullptr || !Guarded(pointer)) return realRealloc(pointer, size);
+    return GuardRealloc(pointer, size);
+}
+
 struct Import {
     const char* dll;
     const char* function;
@@ -354,7 +361,7 @@ const Import kHostImports[] = {
     {"kernel32.dll", "HeapFree", reinterpret_cast<void*>(&GuardHeapFree)},
     {"kernel32.dll", "HeapSize", reinterpret_cast<void*>(&GuardHeapSize)},
     {"kernel32.dll", "HeapDestroy", reinterpret_cast<void*>(&GuardHeapDestroy)},
-    {"msvcrt.dll", "realloc", reinterpret_cast<void*>(&GuardRealloc)},
+    {"msvcrt.dll", "realloc", reinterpret_cast<void*>(&HostRealloc)},
     {"msvcrt.dll", "free", reinterpret_cast<void*>(&GuardFree)},
 };
 
