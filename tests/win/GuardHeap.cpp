@@ -50,6 +50,7 @@ Block* blocks = nullptr;     // per arena page, valid at a block's first page
 size_t cursor = 0;           // next page to try; freed pages behind it wait for the wrap
 Large large[kMaxLarge];
 size_t liveBlocks = 0;
+size_t blocksTaken = 0;
 size_t serials = 0;
 size_t allocationCalls = 0;
 size_t failAt = 0;
@@ -179,6 +180,7 @@ void* Take(size_t size, HANDLE heap, bool zero) {
         blocks[start] = block;
     }
     ++liveBlocks;
+    ++blocksTaken;
     // Fresh pages are zero; a block that was not asked to be must not look
     // as if it were.
     if (!zero) std::memset(reinterpret_cast<void*>(block.user), 0xC5, size);
@@ -414,6 +416,14 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
     Stop(text, address, block);
 }
 
+// A guarded run in which the guard took no block tested nothing: its hook
+// was lost, or no test loaded the DLL.
+class TookBlocks : public ::testing::Environment {
+    void TearDown() override {
+        if (BlocksTaken() == 0) ADD_FAILURE() << "guard heap: no block of QZ410UI.DLL was guarded";
+    }
+};
+
 template <typename F>
 void Find(F& function, const wchar_t* dll, const char* name) {
     function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(dll), name)));
@@ -444,7 +454,10 @@ bool Start() {
     const wchar_t* line = GetCommandLineW();
     wholeRun = line != nullptr && std::wcsstr(line, L" --guard-heap") != nullptr;
     enabled = wholeRun;
-    if (wholeRun) std::fprintf(stderr, "guard heap: every QZ410UI.DLL this program loads is guarded\n");
+    if (wholeRun) {
+        std::fprintf(stderr, "guard heap: every QZ410UI.DLL this program loads is guarded\n");
+        ::testing::AddGlobalTestEnvironment(new TookBlocks);
+    }
     return true;
 }
 
@@ -466,6 +479,11 @@ bool EnabledForWholeRun() { return wholeRun; }
 size_t LiveBlocks() {
     Locked held;
     return liveBlocks;
+}
+
+size_t BlocksTaken() {
+    Locked held;
+    return blocksTaken;
 }
 
 size_t AllocationCalls() {

@@ -39,6 +39,10 @@ bool EnabledForWholeRun();
 // with their heap).
 size_t LiveBlocks();
 
+// Blocks the guard has handed out since start-up; a run that means to test
+// the DLL on the guarded heap and leaves this unchanged tested nothing.
+size_t BlocksTaken();
+
 // Allocation calls of guarded DLLs since the last ResetCounts.
 size_t AllocationCalls();
 void ResetCounts();
