@@ -253,12 +253,15 @@ void Free(void* pointer, HANDLE heap, const char* call) {
     Release(OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, call));
 }
 
-void* Resize(void* pointer, size_t size, HANDLE heap, bool zero, const char* call) {
+// A resize that may move the block; a block of another heap is reported
+// before any answer, an injected failure included.
+void* Resize(void* pointer, size_t size, HANDLE heap, bool zero, bool inPlaceOnly, const char* call) {
     size_t old;
     {
         Locked held;
         old = OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, call)->size;
     }
+    if (inPlaceOnly || Fails()) return nullptr;
     void* moved = Take(size, heap, zero);
     if (moved == nullptr) return nullptr;
     std::memcpy(moved, pointer, old < size ? old : size);
@@ -276,8 +279,8 @@ LPVOID WINAPI GuardHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
 
 LPVOID WINAPI GuardHeapReAlloc(HANDLE heap, DWORD flags, LPVOID pointer, SIZE_T size) {
     if (!Guarded(pointer)) return realHeapReAlloc(heap, flags, pointer, size);
-    if ((flags & HEAP_REALLOC_IN_PLACE_ONLY) != 0 || Fails()) return nullptr;
-    return Resize(pointer, size, heap, (flags & HEAP_ZERO_MEMORY) != 0, "HeapReAlloc");
+    return Resize(pointer, size, heap, (flags & HEAP_ZERO_MEMORY) != 0, (flags & HEAP_REALLOC_IN_PLACE_ONLY) != 0,
+                  "HeapReAlloc");
 }
 
 BOOL WINAPI GuardHeapFree(HANDLE heap, DWORD flags, LPVOID pointer) {
@@ -329,7 +332,7 @@ void* __cdecl GuardRealloc(void* pointer, size_t size) {
         Free(pointer, nullptr, "realloc");
         return nullptr;
     }
-    return Fails() ? nullptr : Resize(pointer, size, nullptr, false, "realloc");
+    return Resize(pointer, size, nullptr, false, false, "realloc");
 }
 
 // The host's realloc: only a block the DLL handed it is the guard's; a new
