@@ -42,8 +42,9 @@ int SecondPaper(LPCWSTR printer, LPCWSTR port, const DEVMODEW* devMode) noexcept
     const auto* papers = static_cast<const WORD*>(list.Get());
     const int listed =
         DeviceCapabilitiesW(printer, port, DC_PAPERS, reinterpret_cast<LPWSTR>(list.Get()), devMode);
-    // A list that outgrew even the headroom was not read into the room, and
-    // nothing of it is trusted.
+    // DeviceCapabilitiesW knows no room, so a list that outgrew even the
+    // headroom has already been written past the block; its count is the
+    // only sign. Nothing of such a list is trusted.
     if (listed < 0 || size_t(listed) > room) return -1;
     return listed < 2 ? 0 : papers[1];
 }

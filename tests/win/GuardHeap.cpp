@@ -50,6 +50,7 @@ Block* blocks = nullptr;     // per arena page, valid at a block's first page
 size_t cursor = 0;           // next page to try; freed pages behind it wait for the wrap
 Large large[kMaxLarge];
 size_t liveBlocks = 0;
+size_t blocksTaken = 0;
 size_t serials = 0;
 size_t allocationCalls = 0;
 size_t failAt = 0;
@@ -78,10 +79,14 @@ public:
     std::fprintf(stderr, "\nguard heap: %s at 0x%p", what, reinterpret_cast<void*>(address));
     if (block != nullptr && block->user != 0) {
         const intptr_t offset = static_cast<intptr_t>(address - block->user);
-        std::fprintf(stderr, ", offset %ld of a %s %lu-byte block (allocation #%lu, %s)",
-                     static_cast<long>(offset), block->state == State::live ? "live" : "freed",
-                     static_cast<unsigned long>(block->size), static_cast<unsigned long>(block->serial),
-                     block->heap != nullptr ? "HeapAlloc" : "C runtime");
+        std::fprintf(stderr, ", offset %ld of a %s %lu-byte block (allocation #%lu, ", static_cast<long>(offset),
+                     block->state == State::live ? "live" : "freed", static_cast<unsigned long>(block->size),
+                     static_cast<unsigned long>(block->serial));
+        if (block->heap != nullptr) {
+            std::fprintf(stderr, "HeapAlloc on heap 0x%p)", block->heap);
+        } else {
+            std::fprintf(stderr, "C runtime)");
+        }
     }
     std::fprintf(stderr, "\nguard heap: in test %s.%s\n", test != nullptr ? test->test_suite_name() : "(none)",
                  test != nullptr ? test->name() : "(between tests)");
@@ -175,6 +180,7 @@ void* Take(size_t size, HANDLE heap, bool zero) {
         blocks[start] = block;
     }
     ++liveBlocks;
+    ++blocksTaken;
     // Fresh pages are zero; a block that was not asked to be must not look
     // as if it were.
     if (!zero) std::memset(reinterpret_cast<void*>(block.user), 0xC5, size);
@@ -188,6 +194,24 @@ Block* LiveBlock(uintptr_t address, const char* call) {
     if (block == nullptr || block->user != address || block->state != State::live) {
         char what[64];
         std::snprintf(what, sizeof what, "%s of a pointer that is no live block", call);
+        Stop(what, address, block);
+    }
+    return block;
+}
+
+// The live block that starts at `address`, given back through `heap` (null:
+// the C runtime's functions). A block of another heap stops the program:
+// the platform's heaps fail such a call or corrupt themselves, where Wine's
+// may let it pass.
+Block* OwnBlock(uintptr_t address, HANDLE heap, const char* call) {
+    Block* block = LiveBlock(address, call);
+    if (block->heap != heap) {
+        char what[96];
+        if (heap == nullptr) {
+            std::snprintf(what, sizeof what, "%s of a block that is no C runtime block", call);
+        } else {
+            std::snprintf(what, sizeof what, "%s through heap 0x%p, not the block's", call, heap);
+        }
         Stop(what, address, block);
     }
     return block;
@@ -224,22 +248,25 @@ bool Fails() {
     return false;
 }
 
-void Free(void* pointer, const char* call) {
+void Free(void* pointer, HANDLE heap, const char* call) {
     Locked held;
-    Release(LiveBlock(reinterpret_cast<uintptr_t>(pointer), call));
+    Release(OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, call));
 }
 
-void* Resize(void* pointer, size_t size, HANDLE heap, bool zero, const char* call) {
+// A resize that may move the block; a block of another heap is reported
+// before any answer, an injected failure included.
+void* Resize(void* pointer, size_t size, HANDLE heap, bool zero, bool inPlaceOnly, const char* call) {
     size_t old;
     {
         Locked held;
-        old = LiveBlock(reinterpret_cast<uintptr_t>(pointer), call)->size;
+        old = OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, call)->size;
     }
+    if (inPlaceOnly || Fails()) return nullptr;
     void* moved = Take(size, heap, zero);
     if (moved == nullptr) return nullptr;
     std::memcpy(moved, pointer, old < size ? old : size);
     if (zero && size > old) std::memset(static_cast<uint8_t*>(moved) + old, 0, size - old);
-    Free(pointer, call);
+    Free(pointer, heap, call);
     return moved;
 }
 
@@ -252,20 +279,20 @@ LPVOID WINAPI GuardHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
 
 LPVOID WINAPI GuardHeapReAlloc(HANDLE heap, DWORD flags, LPVOID pointer, SIZE_T size) {
     if (!Guarded(pointer)) return realHeapReAlloc(heap, flags, pointer, size);
-    if ((flags & HEAP_REALLOC_IN_PLACE_ONLY) != 0 || Fails()) return nullptr;
-    return Resize(pointer, size, heap, (flags & HEAP_ZERO_MEMORY) != 0, "HeapReAlloc");
+    return Resize(pointer, size, heap, (flags & HEAP_ZERO_MEMORY) != 0, (flags & HEAP_REALLOC_IN_PLACE_ONLY) != 0,
+                  "HeapReAlloc");
 }
 
 BOOL WINAPI GuardHeapFree(HANDLE heap, DWORD flags, LPVOID pointer) {
     if (pointer == nullptr || !Guarded(pointer)) return realHeapFree(heap, flags, pointer);
-    Free(pointer, "HeapFree");
+    Free(pointer, heap, "HeapFree");
     return TRUE;
 }
 
 SIZE_T WINAPI GuardHeapSize(HANDLE heap, DWORD flags, LPCVOID pointer) {
     if (!Guarded(pointer)) return realHeapSize(heap, flags, pointer);
     Locked held;
-    return LiveBlock(reinterpret_cast<uintptr_t>(pointer), "HeapSize")->size;
+    return OwnBlock(reinterpret_cast<uintptr_t>(pointer), heap, "HeapSize")->size;
 }
 
 BOOL WINAPI GuardHeapDestroy(HANDLE heap) {
@@ -295,17 +322,24 @@ void __cdecl GuardFree(void* pointer) {
         realFree(pointer);
         return;
     }
-    Free(pointer, "free");
+    Free(pointer, nullptr, "free");
 }
 
 void* __cdecl GuardRealloc(void* pointer, size_t size) {
     if (pointer == nullptr) return GuardMalloc(size);
     if (!Guarded(pointer)) return realRealloc(pointer, size);
     if (size == 0) {
-        Free(pointer, "realloc");
+        Free(pointer, nullptr, "realloc");
         return nullptr;
     }
-    return Fails() ? nullptr : Resize(pointer, size, nullptr, false, "realloc");
+    return Resize(pointer, size, nullptr, false, false, "realloc");
+}
+
+// The host's realloc: only a block the DLL handed it is the guard's; a new
+// one is the host's own, neither guarded nor counted as the DLL's.
+void* __cdecl HostRealloc(void* pointer, size_t size) {
+    if (pointer == nullptr || !Guarded(pointer)) return realRealloc(pointer, size);
+    return GuardRealloc(pointer, size);
 }
 
 struct Import {
@@ -332,7 +366,7 @@ const Import kHostImports[] = {
     {"kernel32.dll", "HeapFree", reinterpret_cast<void*>(&GuardHeapFree)},
     {"kernel32.dll", "HeapSize", reinterpret_cast<void*>(&GuardHeapSize)},
     {"kernel32.dll", "HeapDestroy", reinterpret_cast<void*>(&GuardHeapDestroy)},
-    {"msvcrt.dll", "realloc", reinterpret_cast<void*>(&GuardRealloc)},
+    {"msvcrt.dll", "realloc", reinterpret_cast<void*>(&HostRealloc)},
     {"msvcrt.dll", "free", reinterpret_cast<void*>(&GuardFree)},
 };
 
@@ -385,6 +419,14 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
     Stop(text, address, block);
 }
 
+// A guarded run in which the guard took no block tested nothing: its hook
+// was lost, or no test loaded the DLL.
+class TookBlocks : public ::testing::Environment {
+    void TearDown() override {
+        if (BlocksTaken() == 0) ADD_FAILURE() << "guard heap: no block of QZ410UI.DLL was guarded";
+    }
+};
+
 template <typename F>
 void Find(F& function, const wchar_t* dll, const char* name) {
     function = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(dll), name)));
@@ -415,7 +457,10 @@ bool Start() {
     const wchar_t* line = GetCommandLineW();
     wholeRun = line != nullptr && std::wcsstr(line, L" --guard-heap") != nullptr;
     enabled = wholeRun;
-    if (wholeRun) std::fprintf(stderr, "guard heap: every QZ410UI.DLL this program loads is guarded\n");
+    if (wholeRun) {
+        std::fprintf(stderr, "guard heap: every QZ410UI.DLL this program loads is guarded\n");
+        ::testing::AddGlobalTestEnvironment(new TookBlocks);
+    }
     return true;
 }
 
@@ -437,6 +482,11 @@ bool EnabledForWholeRun() { return wholeRun; }
 size_t LiveBlocks() {
     Locked held;
     return liveBlocks;
+}
+
+size_t BlocksTaken() {
+    Locked held;
+    return blocksTaken;
 }
 
 size_t AllocationCalls() {

@@ -4,7 +4,9 @@
 // a no-access page behind it, and a freed block turns no-access and is not
 // handed out again for a long while. An access to either ends the process
 // with the test's name, the address and the block it belongs to; so does a
-// free of a block that is not live.
+// free of a block that is not live, and a free, resize or size query through
+// another heap than the block's (a malloc block given to HeapFree, a
+// HeapAlloc block to free, or one heap's block to another heap).
 //
 // The heap is put under the DLL as it is loaded: the test program's own
 // LoadLibraryW (its host code's loads included) is pointed at a wrapper
@@ -36,6 +38,10 @@ bool EnabledForWholeRun();
 // Blocks the DLL took from the guarded heap and has not freed (nor had freed
 // with their heap).
 size_t LiveBlocks();
+
+// Blocks the guard has handed out since start-up; a run that means to test
+// the DLL on the guarded heap and leaves this unchanged tested nothing.
+size_t BlocksTaken();
 
 // Allocation calls of guarded DLLs since the last ResetCounts.
 size_t AllocationCalls();
