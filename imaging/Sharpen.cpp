@@ -4,6 +4,11 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "imaging/FilterSteps.h"
 #include "imaging/HeapArray.h"
 
 namespace qz410 {
@@ -19,83 +24,117 @@ namespace {
 // wider, and must still be corrected whole.
 constexpr int32_t kMaxToneRun = 32767;
 
-// The tone tables as SharpenImage applies them to every row: the same
-// look-ups as ApplyToneTables, with the saturation offsets decoded once and
-// the clamp folded into channel tables that take any index a channel value
-// plus an offset can reach. Offsets beyond +-255 (saturation far outside its
-// slider) do not fit, and those rows go through ApplyToneTables itself.
-class ToneMapper {
-public:
-    explicit ToneMapper(const ToneTables& tables) noexcept : tables_(tables) {
-        folded_ = true;
-        for (int d = -255; d <= 255; ++d) {
-            offsets_[d + 255] = tables.SaturationOffset(d);
-            if (offsets_[d + 255] < -255 || offsets_[d + 255] > 255) folded_ = false;
-        }
-        for (int c = 0; c < 3; ++c) {
-            const uint8_t* table = tables.bytes + 256 * c;
-            for (int i = 0; i < kFoldedSize; ++i) {
-                const int index = i - 255;
-                folded_tables_[c][i] = table[index < 0 ? 0 : (index > 255 ? 255 : index)];
-            }
+}  // namespace
+
+namespace steps {
+
+// The same look-ups as ApplyToneTables, with the saturation offsets decoded
+// once and the clamp folded into channel tables that take any index a
+// channel value plus an offset can reach. Offsets beyond +-255 (saturation
+// far outside its slider) do not fit, and those rows go through
+// ApplyToneTables itself.
+RowToneMapper::RowToneMapper(const ToneTables& tables) noexcept : tables_(tables) {
+    folded_ = true;
+    for (int d = -255; d <= 255; ++d) {
+        offsets_[d + 255] = tables.SaturationOffset(d);
+        if (offsets_[d + 255] < -255 || offsets_[d + 255] > 255) folded_ = false;
+    }
+    for (int c = 0; c < 3; ++c) {
+        const uint8_t* table = tables.bytes + 256 * c;
+        for (int i = 0; i < kFoldedSize; ++i) {
+            const int index = i - 255;
+            foldedTables_[c][i] = table[index < 0 ? 0 : (index > 255 ? 255 : index)];
         }
     }
+}
 
-    void Row(uint8_t* row, int32_t width) const noexcept {
-        if (!folded_) {
-            for (int32_t left = width; left > 0;
-                 left -= kMaxToneRun, row += 3 * static_cast<ptrdiff_t>(kMaxToneRun)) {
-                const int32_t run = left < kMaxToneRun ? left : kMaxToneRun;
-                ApplyToneTables(row, static_cast<int16_t>(run), tables_);
-            }
-            return;
+void RowToneMapper::Row(uint8_t* row, int32_t width) const noexcept {
+    if (!folded_) {
+        for (int32_t left = width; left > 0; left -= kMaxToneRun, row += 3 * static_cast<ptrdiff_t>(kMaxToneRun)) {
+            const int32_t run = left < kMaxToneRun ? left : kMaxToneRun;
+            ApplyToneTables(row, static_cast<int16_t>(run), tables_);
         }
-        const int16_t* offset = offsets_ + 255;
-        const uint8_t* blue = folded_tables_[0] + 255;
-        const uint8_t* green = folded_tables_[1] + 255;
-        const uint8_t* red = folded_tables_[2] + 255;
-        for (int32_t x = 0; x < width; ++x, row += 3) {
-            const int b0 = row[0];
-            const int g0 = row[1];
-            const int r0 = row[2];
-            const int blueIndex = b0 + offset[b0 - ((g0 + r0) >> 1)];
-            const int greenIndex = g0 + offset[g0 - ((r0 + b0) >> 1)];
-            const int redIndex = r0 + offset[r0 - ((b0 + g0) >> 1)];
-            row[0] = blue[blueIndex];
-            row[1] = green[greenIndex];
-            row[2] = red[redIndex];
-        }
+        return;
     }
+    const int16_t* offset = offsets_ + 255;
+    const uint8_t* blue = foldedTables_[0] + 255;
+    const uint8_t* green = foldedTables_[1] + 255;
+    const uint8_t* red = foldedTables_[2] + 255;
+    for (int32_t x = 0; x < width; ++x, row += 3) {
+        const int b0 = row[0];
+        const int g0 = row[1];
+        const int r0 = row[2];
+        const int blueIndex = b0 + offset[b0 - ((g0 + r0) >> 1)];
+        const int greenIndex = g0 + offset[g0 - ((r0 + b0) >> 1)];
+        const int redIndex = r0 + offset[r0 - ((b0 + g0) >> 1)];
+        row[0] = blue[blueIndex];
+        row[1] = green[greenIndex];
+        row[2] = red[redIndex];
+    }
+}
 
-private:
-    static constexpr int kFoldedSize = 256 + 2 * 255;
-    const ToneTables& tables_;
-    bool folded_;
-    int16_t offsets_[511];
-    uint8_t folded_tables_[3][kFoldedSize];
-};
-
-// One inner row: (A*c - B*(sum of the 8 neighbours)) >> s, clamped. The
-// neighbour sum is taken as the 3 x 3 total less the centre, from column sums,
-// so the loops stay simple enough to be vectorised.
-void FilterRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n,
-               int32_t centre, int32_t neighbour, int32_t shift, uint16_t* columns,
-               uint8_t* out) noexcept {
+// (A*c - B*(sum of the 8 neighbours)) >> s, clamped, taken as
+// ((A + B)*c - B*(3 x 3 total)) >> s with the total from column sums.
+void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n,
+                const SharpenKernel& kernel, uint16_t* columns, uint8_t* out) noexcept {
     const size_t count = n + 6;  // byte offsets 0 .. n + 5 of the three rows
-    for (size_t i = 0; i < count; ++i)
-        columns[i] = static_cast<uint16_t>(above[i] + row[i] + below[i]);
-    const int32_t a = centre + neighbour;
-    for (size_t i = 0; i < n; ++i) {
+    const int32_t centre = kernel.centreWeight + kernel.neighbourWeight;
+    const int32_t neighbour = kernel.neighbourWeight;
+    const int32_t shift = kernel.shift;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Column sums up to 3 * 255 and totals up to 9 * 255 fit 16 bits; the
+    // weights (at most 352 and 32) too, so pmaddwd forms A*c - B*total of
+    // each (c, total) pair exactly in 32 bits. The shifted results lie within
+    // -1148 .. 1402, kept by the signed 16-bit pack, and the unsigned byte
+    // pack clamps them to 0 .. 255.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(below + i));
+        const __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(r, zero)),
+                                         _mm_unpacklo_epi8(b, zero));
+        const __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(r, zero)),
+                                         _mm_unpackhi_epi8(b, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(columns + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(columns + i + 8), hi);
+    }
+#endif
+    for (; i < count; ++i) columns[i] = static_cast<uint16_t>(above[i] + row[i] + below[i]);
+
+    i = 0;
+#if defined(__SSE2__)
+    const __m128i weights = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-neighbour) << 16) |
+                                                                static_cast<uint16_t>(centre)));
+    const __m128i bits = _mm_cvtsi32_si128(shift);
+    auto filter = [&](__m128i c, size_t at) noexcept {
+        const __m128i total =
+            _mm_add_epi16(_mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + at)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + at + 3))),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + at + 6)));
+        const __m128i lo = _mm_sra_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(c, total), weights), bits);
+        const __m128i hi = _mm_sra_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(c, total), weights), bits);
+        return _mm_packs_epi32(lo, hi);
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 3));
+        const __m128i lo = filter(_mm_unpacklo_epi8(c, zero), i);
+        const __m128i hi = filter(_mm_unpackhi_epi8(c, zero), i + 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; i < n; ++i) {
         const int32_t c = row[i + 3];
         const int32_t total = columns[i] + columns[i + 3] + columns[i + 6];
-        int32_t v = (a * c - neighbour * total) >> shift;
+        int32_t v = (centre * c - neighbour * total) >> shift;
         v = v < 0 ? 0 : v;
         v = v > 255 ? 255 : v;
         out[i] = static_cast<uint8_t>(v);
     }
 }
 
-}  // namespace
+}  // namespace steps
 
 void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t stride,
                   const ToneTables& tables, unsigned kernel) noexcept {
@@ -103,7 +142,7 @@ void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t strid
     const ptrdiff_t rowStep = stride;
     auto rowAt = [picture, rowStep](int32_t r) noexcept { return picture + r * rowStep; };
     kernel &= 7;
-    const ToneMapper tone(tables);
+    const steps::RowToneMapper tone(tables);
 
     if (kernel == 0 || width <= 2 || height <= 2) {
         for (int32_t r = 0; r < height; ++r) tone.Row(rowAt(r), width);
@@ -123,8 +162,7 @@ void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t strid
     tone.Row(rowAt(1), width);
     for (int32_t i = 0; i + 2 < height; ++i) {
         tone.Row(rowAt(i + 2), width);
-        FilterRow(rowAt(i), rowAt(i + 1), rowAt(i + 2), n, k.centreWeight, k.neighbourWeight,
-                  k.shift, columns.get(), results[i & 1]);
+        steps::SharpenRow(rowAt(i), rowAt(i + 1), rowAt(i + 2), n, k, columns.get(), results[i & 1]);
         // Row i has served as a neighbour for the last time: only now may its
         // sharpened bytes replace the ones the kernel read.
         if (i > 0) std::memcpy(rowAt(i) + 3, results[(i - 1) & 1], n);

@@ -34,7 +34,11 @@
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include "imaging/FilterSteps.h"
 #include "imaging/HeapArray.h"
 #include "imaging/Sharpen.h"
 
@@ -469,48 +473,269 @@ private:
     uint8_t flatResult_[256] = {};
 };
 
-}  // namespace
+// The blur for radii that are multiples of 10 (10, 20 and 30 on the slider):
+// the ring weighs 0.0, so the defining double sum is the exact integer sum S
+// of the inner square of side 2h - 1 and only the final product S * q
+// rounds. Wherever the square's area D does not divide S, S / D lies at
+// least 1 / D from an integer and S * q within S / D * 10u of it (see the
+// top of this file), so the byte is floor(S / D); where S = k * D the product
+// lands on k or just below it, and which one depends on k alone: `down[k]`
+// holds that step, taken from the defining product once per call.
+//
+// With S <= 255 * D <= 65535 every sum fits 16 bits, which lets x64 add
+// eight of them per instruction, and floor(S / D) = (S * magic) >> shift with
+// a 16-bit magic = ceil(2^shift / D): with e = magic * D - 2^shift < D the
+// product is S / D + S * e / (D * 2^shift), whose excess stays below the 1 / D
+// that separates S / D from the next integer whenever 255 * D * e < 2^shift.
+struct WholeSums {
+    int32_t h = 0;
+    uint32_t divisor = 0;
+    uint32_t magic = 0;
+    int shift = 0;
+    uint8_t down[256] = {};
+};
 
-void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height,
-                      uint8_t* picture) noexcept {
-    if (picture == nullptr || width <= 0 || height <= 0) return;
-    const uint64_t rowBytes = 3 * static_cast<uint64_t>(width);
-    if (rowBytes > PTRDIFF_MAX) return;
-    const auto rowLength = static_cast<size_t>(rowBytes);
-    const auto stride = static_cast<ptrdiff_t>(DibStride(width));
-    auto blurred = TryAllocate<uint8_t>(rowBytes * static_cast<uint64_t>(height));
-    if (!blurred) return;
+// False when the radius is not a multiple of 10 in the range where the sums
+// fit 16 bits (then FastBlur does the work).
+bool PrepareWholeSums(int32_t radius, const Window& w, WholeSums& sums) noexcept {
+    if (radius < 10 || radius % 10 != 0) return false;
+    const uint32_t side = 2 * static_cast<uint32_t>(w.h) - 1;
+    const uint32_t divisor = side * side;
+    const uint32_t largest = 255 * divisor;
+    if (largest > 0xFFFF) return false;
+    sums.h = w.h;
+    sums.divisor = divisor;
+    for (int shift = 16; shift < 32 && sums.magic == 0; ++shift) {
+        const uint64_t scale = uint64_t{1} << shift;
+        const uint64_t magic = (scale + divisor - 1) / divisor;
+        if (magic > 0xFFFF) return false;
+        if (uint64_t{largest} * (magic * divisor - scale) < scale) {
+            sums.magic = static_cast<uint32_t>(magic);
+            sums.shift = shift;
+        }
+    }
+    if (sums.magic == 0) return false;
+    for (uint32_t k = 0; k < 256; ++k) {
+        const int32_t byte = TruncateNonNegative(static_cast<double>(k * divisor) * w.q);
+        if (byte != static_cast<int32_t>(k) && byte + 1 != static_cast<int32_t>(k)) return false;
+        sums.down[k] = static_cast<uint8_t>(static_cast<int32_t>(k) - byte);
+    }
+    return true;
+}
 
-    FloatingPointGuard guard;
-    if (!guard.Ready()) return;
+inline uint32_t WholeSumQuotient(uint32_t sum, const WholeSums& sums) noexcept {
+    uint32_t k = (sum * sums.magic) >> sums.shift;
+    if (k * sums.divisor == sum) k -= sums.down[k];
+    return k;
+}
 
-    const int32_t radius = settings.unsharpRadius;
-    const int32_t amount = settings.unsharpAmount;
-    const int32_t threshold = settings.unsharpThreshold;
+// columns[e] += add[e] (Sign 1) or -= (Sign -1), for the n bytes of a row.
+// Modular 16-bit arithmetic keeps the true sums, which never leave 16 bits.
+template <int Sign>
+void SlideColumns(uint16_t* columns, const uint8_t* row, size_t n) noexcept {
+    size_t e = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; e + 16 <= n; e += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + e));
+        __m128i* lo = reinterpret_cast<__m128i*>(columns + e);
+        __m128i* hi = reinterpret_cast<__m128i*>(columns + e + 8);
+        const __m128i a = _mm_unpacklo_epi8(bytes, zero), b = _mm_unpackhi_epi8(bytes, zero);
+        if (Sign > 0) {
+            _mm_storeu_si128(lo, _mm_add_epi16(_mm_loadu_si128(lo), a));
+            _mm_storeu_si128(hi, _mm_add_epi16(_mm_loadu_si128(hi), b));
+        } else {
+            _mm_storeu_si128(lo, _mm_sub_epi16(_mm_loadu_si128(lo), a));
+            _mm_storeu_si128(hi, _mm_sub_epi16(_mm_loadu_si128(hi), b));
+        }
+    }
+#endif
+    for (; e < n; ++e) columns[e] = static_cast<uint16_t>(Sign > 0 ? columns[e] + row[e] : columns[e] - row[e]);
+}
 
+// One blurred row from the column sums: the 2h - 1 column sums of the
+// element's channel around it, then the quotient. `columns` has 3h zero
+// sums before and after the row, the pixels outside the picture.
+void WholeSumRow(const uint16_t* columns, size_t n, const WholeSums& sums, uint8_t* out) noexcept {
+    const ptrdiff_t reach = 3 * static_cast<ptrdiff_t>(sums.h - 1);
+#if defined(__SSE2__)
+    const __m128i magic = _mm_set1_epi16(static_cast<int16_t>(sums.magic));
+    const __m128i divisor = _mm_set1_epi16(static_cast<int16_t>(sums.divisor));
+    const __m128i shift = _mm_cvtsi32_si128(sums.shift - 16);
+    auto quotients = [&](__m128i s) noexcept {
+        __m128i k = _mm_srl_epi16(_mm_mulhi_epu16(s, magic), shift);
+        const __m128i exact = _mm_cmpeq_epi16(_mm_mullo_epi16(k, divisor), s);
+        if (_mm_movemask_epi8(exact) != 0) {
+            alignas(16) uint16_t lanes[8], hits[8];
+            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), k);
+            _mm_store_si128(reinterpret_cast<__m128i*>(hits), exact);
+            for (int i = 0; i < 8; ++i) lanes[i] = static_cast<uint16_t>(lanes[i] - (sums.down[lanes[i]] & hits[i]));
+            k = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
+        }
+        return k;
+    };
+    size_t e = 0;
+    for (; e + 16 <= n; e += 16) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        for (ptrdiff_t d = -reach; d <= reach; d += 3) {
+            lo = _mm_add_epi16(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + e + d)));
+            hi = _mm_add_epi16(hi, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + e + 8 + d)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + e), _mm_packus_epi16(quotients(lo), quotients(hi)));
+    }
+    for (; e < n; ++e) {
+        uint32_t s = 0;
+        for (ptrdiff_t d = -reach; d <= reach; d += 3) s += columns[static_cast<ptrdiff_t>(e) + d];
+        out[e] = static_cast<uint8_t>(WholeSumQuotient(s, sums));
+    }
+#else
+    // One running sum per channel, moved a pixel at a time.
+    for (size_t c = 0; c < 3 && c < n; ++c) {
+        uint32_t s = 0;
+        for (ptrdiff_t d = -reach; d <= reach; d += 3) s += columns[static_cast<ptrdiff_t>(c) + d];
+        for (size_t e = c; e < n; e += 3) {
+            out[e] = static_cast<uint8_t>(WholeSumQuotient(s, sums));
+            s += columns[static_cast<ptrdiff_t>(e) + reach + 3];
+            s -= columns[static_cast<ptrdiff_t>(e) - reach];
+        }
+    }
+#endif
+}
+
+// Row y's inner square covers rows y - h + 1 .. y + h - 1: one sum per
+// element over those rows, moved down a row at a time.
+bool BlurWholeSums(const Picture& pic, const WholeSums& sums, uint8_t* blurred) noexcept {
+    const size_t n = 3 * static_cast<size_t>(pic.width);
+    const size_t margin = 3 * static_cast<size_t>(sums.h);
+    const auto held = TryAllocate<uint16_t>(uint64_t{n} + 2 * uint64_t{margin});
+    if (!held) return false;
+    std::memset(held.get(), 0, (n + 2 * margin) * sizeof(uint16_t));
+    uint16_t* columns = held.get() + margin;
+    const int32_t h = sums.h;
+    for (int32_t r = 0; r < h - 1 && r < pic.height; ++r) SlideColumns<1>(columns, pic.Row(r), n);
+    for (int32_t y = 0; y < pic.height; ++y, blurred += n) {
+        if (y + h - 1 < pic.height) SlideColumns<1>(columns, pic.Row(y + h - 1), n);
+        WholeSumRow(columns, n, sums, blurred);
+        if (y - h + 1 >= 0) SlideColumns<-1>(columns, pic.Row(y - h + 1), n);
+    }
+    return true;
+}
+
+struct UnsharpParameters {
+    int32_t radius;
+    int32_t amount;
+    int32_t threshold;
     Window window;
-    window.h = radius / 10 + 1;
-    window.f = (radius % 10) * 0.1;
-    const double r = radius * 0.1;
+    double g;
+};
+
+// The defining doubles; to be called under a FloatingPointGuard.
+UnsharpParameters ParametersOf(const ColorSettings& settings) noexcept {
+    UnsharpParameters p;
+    p.radius = settings.unsharpRadius;
+    p.amount = settings.unsharpAmount;
+    p.threshold = settings.unsharpThreshold;
+    p.window.h = p.radius / 10 + 1;
+    p.window.f = (p.radius % 10) * 0.1;
+    const double r = p.radius * 0.1;
     double u = r + r;
     u = u + 1.0;
     const double d = u * u;
-    window.q = 1.0 / d;
-    const double g = ((amount + 1) * 25) * 0.01;
+    p.window.q = 1.0 / d;
+    p.g = ((p.amount + 1) * 25) * 0.01;
+    return p;
+}
 
-    const Picture pic{picture, width, height, stride};
-    bool done = false;
-    if (radius >= 1 && radius <= kFastRadiusLimit) {
-        FastBlur fast(pic, radius, window);
-        if (!fast.Allocate()) return;
-        fast.Run(blurred.get());
-        done = true;
+#if defined(__SSE2__)
+// The sharpen step where g = (amount + 1) / 4 exactly (every 16-bit amount,
+// checked in doubles by the caller): g * d is then a multiple of 1/4, exact,
+// and so is g * d + value, so the truncation of the clamped sum is
+// value + floor(a * d / 4) = value + ((a * d) >> 2) clamped, a = amount + 1.
+// For |a| <= 128, a * d stays within 16 bits. A threshold below 0 lets every
+// difference through and one of 255 or more none, as -1 and 255 do.
+void SharpenStepQuarters(uint8_t* row, const uint8_t* blurred, size_t n, int32_t a, int32_t threshold) noexcept {
+    const int32_t t = threshold < -1 ? -1 : (threshold > 255 ? 255 : threshold);
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(a));
+    const __m128i above = _mm_set1_epi16(static_cast<int16_t>(t));
+    const __m128i below = _mm_set1_epi16(static_cast<int16_t>(-t));
+    const __m128i zero = _mm_setzero_si128();
+    auto step = [&](__m128i v, __m128i b) noexcept {
+        const __m128i d = _mm_sub_epi16(v, b);
+        const __m128i sharpened = _mm_add_epi16(v, _mm_srai_epi16(_mm_mullo_epi16(d, factor), 2));
+        const __m128i beyond = _mm_or_si128(_mm_cmpgt_epi16(d, above), _mm_cmplt_epi16(d, below));
+        return _mm_or_si128(_mm_and_si128(beyond, sharpened), _mm_andnot_si128(beyond, v));
+    };
+    size_t e = 0;
+    for (; e + 16 <= n; e += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + e));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blurred + e));
+        const __m128i lo = step(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(b, zero));
+        const __m128i hi = step(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(b, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + e), _mm_packus_epi16(lo, hi));
     }
-    if (!done) BlurPlain(pic, window, blurred.get());
+    for (; e < n; ++e) {
+        const int32_t value = row[e];
+        const int32_t d = value - blurred[e];
+        if (d < -t || d > t) {
+            const int32_t c = value + ((a * d) >> 2);
+            row[e] = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+        }
+    }
+}
+#endif
 
-    const uint8_t* b = blurred.get();
+}  // namespace
+
+namespace steps {
+
+bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height, const uint8_t* picture,
+                        uint8_t* blurred) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return false;
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return false;
+    const UnsharpParameters p = ParametersOf(settings);
+    const Picture pic{picture, width, height, static_cast<ptrdiff_t>(DibStride(width))};
+    WholeSums sums;
+    if (PrepareWholeSums(p.radius, p.window, sums)) return BlurWholeSums(pic, sums, blurred);
+    if (p.radius >= 1 && p.radius <= kFastRadiusLimit) {
+        FastBlur fast(pic, p.radius, p.window);
+        if (!fast.Allocate()) return false;
+        fast.Run(blurred);
+        return true;
+    }
+    BlurPlain(pic, p.window, blurred);
+    return true;
+}
+
+bool ExactQuotientSteps(const ColorSettings& settings, uint8_t* down) noexcept {
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return false;
+    const UnsharpParameters p = ParametersOf(settings);
+    WholeSums sums;
+    if (!PrepareWholeSums(p.radius, p.window, sums)) return false;
+    std::memcpy(down, sums.down, sizeof sums.down);
+    return true;
+}
+
+void SharpenAgainstBlur(const ColorSettings& settings, int32_t width, int32_t height, uint8_t* picture,
+                        const uint8_t* blurred) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return;
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return;
+    const UnsharpParameters p = ParametersOf(settings);
+    const auto rowLength = 3 * static_cast<size_t>(width);
+    const auto stride = static_cast<ptrdiff_t>(DibStride(width));
+    const uint8_t* b = blurred;
+#if defined(__SSE2__)
+    const int32_t a = p.amount + 1;
+    if (a >= -128 && a <= 128 && p.g == a * 0.25) {
+        for (int32_t y = 0; y < height; ++y, b += rowLength)
+            SharpenStepQuarters(picture + y * stride, b, rowLength, a, p.threshold);
+        return;
+    }
+#endif
     int32_t floors[511];
-    if (FillDifferenceFloors(g, threshold, floors)) {
+    if (FillDifferenceFloors(p.g, p.threshold, floors)) {
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
             uint8_t* row = picture + y * stride;
             for (size_t e = 0; e < rowLength; ++e) {
@@ -522,9 +747,22 @@ void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t heig
     } else {
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
             uint8_t* row = picture + y * stride;
-            for (size_t e = 0; e < rowLength; ++e) row[e] = SharpenedValue(row[e], b[e], g, threshold);
+            for (size_t e = 0; e < rowLength; ++e) row[e] = SharpenedValue(row[e], b[e], p.g, p.threshold);
         }
     }
+}
+
+}  // namespace steps
+
+void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height,
+                      uint8_t* picture) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return;
+    const uint64_t rowBytes = 3 * static_cast<uint64_t>(width);
+    if (rowBytes > PTRDIFF_MAX) return;
+    auto blurred = TryAllocate<uint8_t>(rowBytes * static_cast<uint64_t>(height));
+    if (!blurred) return;
+    if (!steps::BlurForUnsharpMask(settings, width, height, picture, blurred.get())) return;
+    steps::SharpenAgainstBlur(settings, width, height, picture, blurred.get());
 }
 
 }  // namespace qz410

@@ -1,0 +1,52 @@
+// The passes that make up ApplyUnsharpMask and SharpenImage, callable one by
+// one so that the benchmarks can tell where a preview pass spends its time.
+// The product calls them only through those two operations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/Sharpen.h"
+#include "imaging/ToneTables.h"
+#include "settings/ColorSettings.h"
+
+namespace qz410::steps {
+
+// The unsharp mask's blurred copy (3W bytes a row, no filler) of the picture
+// as it is. False, with the copy undefined, when its scratch memory cannot
+// be had.
+bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height, const uint8_t* picture,
+                        uint8_t* blurred) noexcept;
+
+// For radii that are multiples of 10: which exact quotients k the defining
+// double product puts at k - 1 (`down[k]` 1), as the blur finds them. False
+// for other radii.
+bool ExactQuotientSteps(const ColorSettings& settings, uint8_t* down) noexcept;
+
+// Each channel pushed away from its blurred value.
+void SharpenAgainstBlur(const ColorSettings& settings, int32_t width, int32_t height, uint8_t* picture,
+                        const uint8_t* blurred) noexcept;
+
+// The tone tables as SharpenImage applies them to each row: the saturation
+// offsets and the clamps folded into larger channel tables, built once per
+// pass.
+class RowToneMapper {
+public:
+    explicit RowToneMapper(const ToneTables& tables) noexcept;
+    void Row(uint8_t* row, int32_t width) const noexcept;
+
+private:
+    static constexpr int kFoldedSize = 256 + 2 * 255;
+    const ToneTables& tables_;
+    bool folded_;
+    int16_t offsets_[511];
+    uint8_t foldedTables_[3][kFoldedSize];
+};
+
+// The 3 x 3 kernel over one inner row: n bytes (pixels 1 .. W - 2) into
+// `out`, from the tone-mapped rows above, at and below. `columns` holds
+// n + 6 sums.
+void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n,
+                const SharpenKernel& kernel, uint16_t* columns, uint8_t* out) noexcept;
+
+}  // namespace qz410::steps
