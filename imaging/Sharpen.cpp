@@ -13,7 +13,7 @@
 
 namespace qz410 {
 
-const SharpenKernel SharpenKernels[8] = {
+constexpr SharpenKernel SharpenKernels[8] = {
     {0, 0, 0},     {224, 12, 7}, {240, 14, 7}, {256, 16, 7},
     {144, 10, 6},  {168, 13, 6}, {208, 18, 6}, {320, 32, 6},
 };
@@ -23,6 +23,54 @@ namespace {
 // ApplyToneTables takes a 16-bit count; a row of a user's picture may be
 // wider, and must still be corrected whole.
 constexpr int32_t kMaxToneRun = 32767;
+
+// A*c - B*N with c <= 255 and N (the eight neighbours) <= 8*255 lies in
+// -2040*B .. 255*A, which every kernel's shift takes into kLowest ..
+// kHighest: a look-up clamps it to a byte, where compares and moves would
+// cost registers the 32-bit build does not have.
+constexpr int32_t kLowest = -1020;
+constexpr int32_t kHighest = 1275;
+
+constexpr bool KernelsStayInClampRange() {
+    for (const SharpenKernel& k : SharpenKernels) {
+        if (((-2040 * k.neighbourWeight) >> k.shift) < kLowest) return false;
+        if (((255 * k.centreWeight) >> k.shift) > kHighest) return false;
+    }
+    return true;
+}
+static_assert(KernelsStayInClampRange());
+
+struct ClampTable {
+    uint8_t bytes[kHighest - kLowest + 1];
+};
+
+constexpr ClampTable MakeClampTable() {
+    ClampTable table{};
+    for (int32_t v = kLowest; v <= kHighest; ++v)
+        table.bytes[v - kLowest] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    return table;
+}
+
+constexpr ClampTable kClampTable = MakeClampTable();
+
+// Per channel the 3 x 3 total moves a pixel at a time: one column sum comes
+// in, one goes out. The shift is a constant so that it needs no register.
+template <int Shift>
+void KernelChannels(const uint8_t* row, const uint16_t* columns, size_t first, size_t n, int32_t centre,
+                    int32_t neighbour, uint8_t* out) noexcept {
+    const uint8_t* clamp = kClampTable.bytes - kLowest;
+    for (size_t channel = 0; channel < 3 && first + channel < n; ++channel) {
+        size_t i = first + channel;
+        int32_t total = columns[i] + columns[i + 3] + columns[i + 6];
+        for (;; i += 3) {
+            out[i] = clamp[(centre * row[i + 3] - neighbour * total) >> Shift];
+            if (i + 3 >= n) break;
+            // The next total from this one by a single add: the difference
+            // does not wait for it.
+            total += columns[i + 9] - columns[i];
+        }
+    }
+}
 
 }  // namespace
 
@@ -86,8 +134,8 @@ void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, 
     // Column sums up to 3 * 255 and totals up to 9 * 255 fit 16 bits; the
     // weights (at most 352 and 32) too, so pmaddwd forms A*c - B*total of
     // each (c, total) pair exactly in 32 bits. The shifted results lie within
-    // -1148 .. 1402, kept by the signed 16-bit pack, and the unsigned byte
-    // pack clamps them to 0 .. 255.
+    // kLowest .. kHighest, kept by the signed 16-bit pack, and the unsigned
+    // byte pack clamps them to 0 .. 255.
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= count; i += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i));
@@ -124,14 +172,10 @@ void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
     }
 #endif
-    for (; i < n; ++i) {
-        const int32_t c = row[i + 3];
-        const int32_t total = columns[i] + columns[i + 3] + columns[i + 6];
-        int32_t v = (centre * c - neighbour * total) >> shift;
-        v = v < 0 ? 0 : v;
-        v = v > 255 ? 255 : v;
-        out[i] = static_cast<uint8_t>(v);
-    }
+    if (shift == 7)
+        KernelChannels<7>(row, columns, i, n, centre, neighbour, out);
+    else
+        KernelChannels<6>(row, columns, i, n, centre, neighbour, out);
 }
 
 }  // namespace steps

@@ -482,27 +482,32 @@ private:
 // lands on k or just below it, and which one depends on k alone: `down[k]`
 // holds that step, taken from the defining product once per call.
 //
-// With S <= 255 * D <= 65535 every sum fits 16 bits, which lets x64 add
-// eight of them per instruction, and floor(S / D) = (S * magic) >> shift with
-// a 16-bit magic = ceil(2^shift / D): with e = magic * D - 2^shift < D the
-// product is S / D + S * e / (D * 2^shift), whose excess stays below the 1 / D
-// that separates S / D from the next integer whenever 255 * D * e < 2^shift.
+// For h <= 4, S <= 255 * 49 fits 16 bits, which lets x64 add eight sums per
+// instruction and divide them with a 16-bit magic = ceil(2^shift / D):
+// floor(S / D) = (S * magic) >> shift, since with e = magic * D - 2^shift < D
+// the product is S / D + S * e / (D * 2^shift), whose excess stays below the
+// 1 / D that separates S / D from the next integer whenever
+// 255 * D * e < 2^shift. The 32-bit build looks every S up in a table of
+// the bytes instead, as small as the sums are few.
+constexpr int32_t kWholeSumLargestHalfWidth = 4;
+constexpr uint32_t kWholeSumLargest = 255 * (2 * kWholeSumLargestHalfWidth - 1) * (2 * kWholeSumLargestHalfWidth - 1);
+
 struct WholeSums {
     int32_t h = 0;
     uint32_t divisor = 0;
     uint32_t magic = 0;
     int shift = 0;
     uint8_t down[256] = {};
+    uint8_t quotients[kWholeSumLargest + 1];
 };
 
-// False when the radius is not a multiple of 10 in the range where the sums
-// fit 16 bits (then FastBlur does the work).
+// False when the radius is not one of those multiples of 10 (then FastBlur
+// does the work).
 bool PrepareWholeSums(int32_t radius, const Window& w, WholeSums& sums) noexcept {
-    if (radius < 10 || radius % 10 != 0) return false;
+    if (radius < 10 || radius % 10 != 0 || w.h > kWholeSumLargestHalfWidth) return false;
     const uint32_t side = 2 * static_cast<uint32_t>(w.h) - 1;
     const uint32_t divisor = side * side;
     const uint32_t largest = 255 * divisor;
-    if (largest > 0xFFFF) return false;
     sums.h = w.h;
     sums.divisor = divisor;
     for (int shift = 16; shift < 32 && sums.magic == 0; ++shift) {
@@ -519,38 +524,54 @@ bool PrepareWholeSums(int32_t radius, const Window& w, WholeSums& sums) noexcept
         const int32_t byte = TruncateNonNegative(static_cast<double>(k * divisor) * w.q);
         if (byte != static_cast<int32_t>(k) && byte + 1 != static_cast<int32_t>(k)) return false;
         sums.down[k] = static_cast<uint8_t>(static_cast<int32_t>(k) - byte);
+        uint8_t* run = sums.quotients + k * divisor;
+        std::memset(run, static_cast<int>(k), k < 255 ? divisor : 1);
+        run[0] = static_cast<uint8_t>(byte);
     }
     return true;
 }
 
-inline uint32_t WholeSumQuotient(uint32_t sum, const WholeSums& sums) noexcept {
-    uint32_t k = (sum * sums.magic) >> sums.shift;
-    if (k * sums.divisor == sum) k -= sums.down[k];
-    return k;
-}
-
-// columns[e] += add[e] (Sign 1) or -= (Sign -1), for the n bytes of a row.
-// Modular 16-bit arithmetic keeps the true sums, which never leave 16 bits.
-template <int Sign>
-void SlideColumns(uint16_t* columns, const uint8_t* row, size_t n) noexcept {
+// The rows' sums move down a row: `add` comes in, `subtract` goes out
+// (either may be missing at the picture's top and bottom). Modular 16-bit
+// arithmetic keeps the true sums, which never leave 16 bits.
+template <bool Add, bool Subtract>
+void SlideColumns(uint16_t* columns, const uint8_t* add, const uint8_t* subtract, size_t n) noexcept {
     size_t e = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; e + 16 <= n; e += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + e));
         __m128i* lo = reinterpret_cast<__m128i*>(columns + e);
         __m128i* hi = reinterpret_cast<__m128i*>(columns + e + 8);
-        const __m128i a = _mm_unpacklo_epi8(bytes, zero), b = _mm_unpackhi_epi8(bytes, zero);
-        if (Sign > 0) {
-            _mm_storeu_si128(lo, _mm_add_epi16(_mm_loadu_si128(lo), a));
-            _mm_storeu_si128(hi, _mm_add_epi16(_mm_loadu_si128(hi), b));
-        } else {
-            _mm_storeu_si128(lo, _mm_sub_epi16(_mm_loadu_si128(lo), a));
-            _mm_storeu_si128(hi, _mm_sub_epi16(_mm_loadu_si128(hi), b));
+        __m128i a = _mm_loadu_si128(lo), b = _mm_loadu_si128(hi);
+        if (Add) {
+            const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + e));
+            a = _mm_add_epi16(a, _mm_unpacklo_epi8(in, zero));
+            b = _mm_add_epi16(b, _mm_unpackhi_epi8(in, zero));
         }
+        if (Subtract) {
+            const __m128i out = _mm_loadu_si128(reinterpret_cast<const __m128i*>(subtract + e));
+            a = _mm_sub_epi16(a, _mm_unpacklo_epi8(out, zero));
+            b = _mm_sub_epi16(b, _mm_unpackhi_epi8(out, zero));
+        }
+        _mm_storeu_si128(lo, a);
+        _mm_storeu_si128(hi, b);
     }
 #endif
-    for (; e < n; ++e) columns[e] = static_cast<uint16_t>(Sign > 0 ? columns[e] + row[e] : columns[e] - row[e]);
+    for (; e < n; ++e) {
+        uint32_t sum = columns[e];
+        if (Add) sum += add[e];
+        if (Subtract) sum -= subtract[e];
+        columns[e] = static_cast<uint16_t>(sum);
+    }
+}
+
+void SlideColumns(uint16_t* columns, const uint8_t* add, const uint8_t* subtract, size_t n) noexcept {
+    if (add != nullptr && subtract != nullptr)
+        SlideColumns<true, true>(columns, add, subtract, n);
+    else if (add != nullptr)
+        SlideColumns<true, false>(columns, add, subtract, n);
+    else if (subtract != nullptr)
+        SlideColumns<false, true>(columns, add, subtract, n);
 }
 
 // One blurred row from the column sums: the 2h - 1 column sums of the
@@ -558,6 +579,7 @@ void SlideColumns(uint16_t* columns, const uint8_t* row, size_t n) noexcept {
 // sums before and after the row, the pixels outside the picture.
 void WholeSumRow(const uint16_t* columns, size_t n, const WholeSums& sums, uint8_t* out) noexcept {
     const ptrdiff_t reach = 3 * static_cast<ptrdiff_t>(sums.h - 1);
+    size_t e = 0;
 #if defined(__SSE2__)
     const __m128i magic = _mm_set1_epi16(static_cast<int16_t>(sums.magic));
     const __m128i divisor = _mm_set1_epi16(static_cast<int16_t>(sums.divisor));
@@ -574,7 +596,6 @@ void WholeSumRow(const uint16_t* columns, size_t n, const WholeSums& sums, uint8
         }
         return k;
     };
-    size_t e = 0;
     for (; e + 16 <= n; e += 16) {
         __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
         for (ptrdiff_t d = -reach; d <= reach; d += 3) {
@@ -583,23 +604,19 @@ void WholeSumRow(const uint16_t* columns, size_t n, const WholeSums& sums, uint8
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + e), _mm_packus_epi16(quotients(lo), quotients(hi)));
     }
-    for (; e < n; ++e) {
+#endif
+    // One running sum per channel, moved a pixel at a time.
+    const size_t first = e;
+    for (size_t c = 0; c < 3 && first + c < n; ++c) {
+        e = first + c;
         uint32_t s = 0;
         for (ptrdiff_t d = -reach; d <= reach; d += 3) s += columns[static_cast<ptrdiff_t>(e) + d];
-        out[e] = static_cast<uint8_t>(WholeSumQuotient(s, sums));
-    }
-#else
-    // One running sum per channel, moved a pixel at a time.
-    for (size_t c = 0; c < 3 && c < n; ++c) {
-        uint32_t s = 0;
-        for (ptrdiff_t d = -reach; d <= reach; d += 3) s += columns[static_cast<ptrdiff_t>(c) + d];
-        for (size_t e = c; e < n; e += 3) {
-            out[e] = static_cast<uint8_t>(WholeSumQuotient(s, sums));
-            s += columns[static_cast<ptrdiff_t>(e) + reach + 3];
-            s -= columns[static_cast<ptrdiff_t>(e) - reach];
+        for (; e < n; e += 3) {
+            out[e] = sums.quotients[s];
+            s += static_cast<uint32_t>(columns[static_cast<ptrdiff_t>(e) + reach + 3] -
+                                       columns[static_cast<ptrdiff_t>(e) - reach]);
         }
     }
-#endif
 }
 
 // Row y's inner square covers rows y - h + 1 .. y + h - 1: one sum per
@@ -612,11 +629,11 @@ bool BlurWholeSums(const Picture& pic, const WholeSums& sums, uint8_t* blurred) 
     std::memset(held.get(), 0, (n + 2 * margin) * sizeof(uint16_t));
     uint16_t* columns = held.get() + margin;
     const int32_t h = sums.h;
-    for (int32_t r = 0; r < h - 1 && r < pic.height; ++r) SlideColumns<1>(columns, pic.Row(r), n);
+    for (int32_t r = 0; r < h && r < pic.height; ++r) SlideColumns(columns, pic.Row(r), nullptr, n);
     for (int32_t y = 0; y < pic.height; ++y, blurred += n) {
-        if (y + h - 1 < pic.height) SlideColumns<1>(columns, pic.Row(y + h - 1), n);
         WholeSumRow(columns, n, sums, blurred);
-        if (y - h + 1 >= 0) SlideColumns<-1>(columns, pic.Row(y - h + 1), n);
+        SlideColumns(columns, y + h < pic.height ? pic.Row(y + h) : nullptr,
+                     y - h + 1 >= 0 ? pic.Row(y - h + 1) : nullptr, n);
     }
     return true;
 }
