@@ -43,10 +43,10 @@ private:
     uint8_t foldedTables_[3][kFoldedSize];
 };
 
-// The 3 x 3 kernel over one inner row: n bytes (pixels 1 .. W - 2) into
-// `out`, from the tone-mapped rows above, at and below. `columns` holds
-// n + 6 sums.
-void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n,
-                const SharpenKernel& kernel, uint16_t* columns, uint8_t* out) noexcept;
+// Kernel 1 .. 7 of SharpenKernels over one inner row: n bytes (pixels
+// 1 .. W - 2) into `out`, from the tone-mapped rows above, at and below.
+// `columns` holds n + 6 sums.
+void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n, unsigned kernel,
+                uint16_t* columns, uint8_t* out) noexcept;
 
 }  // namespace qz410::steps

@@ -54,16 +54,19 @@ constexpr ClampTable MakeClampTable() {
 constexpr ClampTable kClampTable = MakeClampTable();
 
 // Per channel the 3 x 3 total moves a pixel at a time: one column sum comes
-// in, one goes out. The shift is a constant so that it needs no register.
-template <int Shift>
-void KernelChannels(const uint8_t* row, const uint16_t* columns, size_t first, size_t n, int32_t centre,
-                    int32_t neighbour, uint8_t* out) noexcept {
+// in, one goes out. The kernel's weights and shift are constants, so that
+// they need no register.
+template <unsigned Kernel>
+void KernelChannels(const uint8_t* row, const uint16_t* columns, size_t first, size_t n, uint8_t* out) noexcept {
+    constexpr int32_t centre = SharpenKernels[Kernel].centreWeight + SharpenKernels[Kernel].neighbourWeight;
+    constexpr int32_t neighbour = SharpenKernels[Kernel].neighbourWeight;
+    constexpr int shift = SharpenKernels[Kernel].shift;
     const uint8_t* clamp = kClampTable.bytes - kLowest;
     for (size_t channel = 0; channel < 3 && first + channel < n; ++channel) {
         size_t i = first + channel;
         int32_t total = columns[i] + columns[i + 3] + columns[i + 6];
         for (;; i += 3) {
-            out[i] = clamp[(centre * row[i + 3] - neighbour * total) >> Shift];
+            out[i] = clamp[(centre * row[i + 3] - neighbour * total) >> shift];
             if (i + 3 >= n) break;
             // The next total from this one by a single add: the difference
             // does not wait for it.
@@ -123,12 +126,9 @@ void RowToneMapper::Row(uint8_t* row, int32_t width) const noexcept {
 
 // (A*c - B*(sum of the 8 neighbours)) >> s, clamped, taken as
 // ((A + B)*c - B*(3 x 3 total)) >> s with the total from column sums.
-void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n,
-                const SharpenKernel& kernel, uint16_t* columns, uint8_t* out) noexcept {
+void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, size_t n, unsigned kernel,
+                uint16_t* columns, uint8_t* out) noexcept {
     const size_t count = n + 6;  // byte offsets 0 .. n + 5 of the three rows
-    const int32_t centre = kernel.centreWeight + kernel.neighbourWeight;
-    const int32_t neighbour = kernel.neighbourWeight;
-    const int32_t shift = kernel.shift;
     size_t i = 0;
 #if defined(__SSE2__)
     // Column sums up to 3 * 255 and totals up to 9 * 255 fit 16 bits; the
@@ -148,14 +148,33 @@ void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(columns + i), lo);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(columns + i + 8), hi);
     }
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // Four column sums from one 32-bit load of each row: its even and its odd
+    // bytes spread to 16-bit fields, where three bytes' sums cannot carry
+    // into the next field.
+    constexpr uint32_t kFields = 0x00FF00FF;
+    for (; i + 4 <= count; i += 4) {
+        uint32_t a, r, b;
+        std::memcpy(&a, above + i, 4);
+        std::memcpy(&r, row + i, 4);
+        std::memcpy(&b, below + i, 4);
+        const uint32_t even = (a & kFields) + (r & kFields) + (b & kFields);
+        const uint32_t odd = ((a >> 8) & kFields) + ((r >> 8) & kFields) + ((b >> 8) & kFields);
+        const uint32_t low = (even & 0xFFFF) | (odd << 16);
+        const uint32_t high = (even >> 16) | (odd & 0xFFFF0000);
+        std::memcpy(columns + i, &low, 4);
+        std::memcpy(columns + i + 2, &high, 4);
+    }
 #endif
     for (; i < count; ++i) columns[i] = static_cast<uint16_t>(above[i] + row[i] + below[i]);
 
     i = 0;
 #if defined(__SSE2__)
-    const __m128i weights = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-neighbour) << 16) |
+    const SharpenKernel& k = SharpenKernels[kernel];
+    const int32_t centre = k.centreWeight + k.neighbourWeight;
+    const __m128i weights = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-k.neighbourWeight) << 16) |
                                                                 static_cast<uint16_t>(centre)));
-    const __m128i bits = _mm_cvtsi32_si128(shift);
+    const __m128i bits = _mm_cvtsi32_si128(k.shift);
     auto filter = [&](__m128i c, size_t at) noexcept {
         const __m128i total =
             _mm_add_epi16(_mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + at)),
@@ -172,10 +191,15 @@ void SharpenRow(const uint8_t* above, const uint8_t* row, const uint8_t* below, 
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
     }
 #endif
-    if (shift == 7)
-        KernelChannels<7>(row, columns, i, n, centre, neighbour, out);
-    else
-        KernelChannels<6>(row, columns, i, n, centre, neighbour, out);
+    switch (kernel) {
+        case 1: KernelChannels<1>(row, columns, i, n, out); break;
+        case 2: KernelChannels<2>(row, columns, i, n, out); break;
+        case 3: KernelChannels<3>(row, columns, i, n, out); break;
+        case 4: KernelChannels<4>(row, columns, i, n, out); break;
+        case 5: KernelChannels<5>(row, columns, i, n, out); break;
+        case 6: KernelChannels<6>(row, columns, i, n, out); break;
+        default: KernelChannels<7>(row, columns, i, n, out); break;
+    }
 }
 
 }  // namespace steps
@@ -201,12 +225,11 @@ void SharpenImage(uint8_t* picture, int32_t width, int32_t height, int32_t strid
     if (!scratch || !columns) return;
     uint8_t* results[2] = {scratch.get(), scratch.get() + n};
 
-    const SharpenKernel& k = SharpenKernels[kernel];
     tone.Row(rowAt(0), width);
     tone.Row(rowAt(1), width);
     for (int32_t i = 0; i + 2 < height; ++i) {
         tone.Row(rowAt(i + 2), width);
-        steps::SharpenRow(rowAt(i), rowAt(i + 1), rowAt(i + 2), n, k, columns.get(), results[i & 1]);
+        steps::SharpenRow(rowAt(i), rowAt(i + 1), rowAt(i + 2), n, kernel, columns.get(), results[i & 1]);
         // Row i has served as a neighbour for the last time: only now may its
         // sharpened bytes replace the ones the kernel read.
         if (i > 0) std::memcpy(rowAt(i) + 3, results[(i - 1) & 1], n);

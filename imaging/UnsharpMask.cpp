@@ -638,6 +638,19 @@ bool BlurWholeSums(const Picture& pic, const WholeSums& sums, uint8_t* blurred) 
     return true;
 }
 
+// Bytes for the sums -255 .. 510, each clamped to 0 .. 255.
+struct ClampSum {
+    uint8_t bytes[766];
+};
+
+constexpr ClampSum MakeClampSum() {
+    ClampSum table{};
+    for (int32_t v = -255; v <= 510; ++v) table.bytes[v + 255] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    return table;
+}
+
+constexpr ClampSum kClampSum = MakeClampSum();
+
 struct UnsharpParameters {
     int32_t radius;
     int32_t amount;
@@ -753,12 +766,16 @@ void SharpenAgainstBlur(const ColorSettings& settings, int32_t width, int32_t he
 #endif
     int32_t floors[511];
     if (FillDifferenceFloors(p.g, p.threshold, floors)) {
+        // A value is 0 .. 255, so a step beyond -255 or 255 clamps to the
+        // same byte as -255 or 255 do; then value + step lies in -255 .. 510
+        // and one look-up clamps it.
+        for (int32_t& step : floors) step = step < -255 ? -255 : (step > 255 ? 255 : step);
+        const uint8_t* clamp = kClampSum.bytes + 255;
         for (int32_t y = 0; y < height; ++y, b += rowLength) {
             uint8_t* row = picture + y * stride;
             for (size_t e = 0; e < rowLength; ++e) {
                 const int32_t value = row[e];
-                const int32_t c = value + floors[value - b[e] + 255];
-                row[e] = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+                row[e] = clamp[value + floors[value - b[e] + 255]];
             }
         }
     } else {

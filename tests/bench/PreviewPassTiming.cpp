@@ -117,13 +117,12 @@ int main(int argc, char** argv) {
         const qz410::steps::RowToneMapper tone(tables);
         for (int32_t y = 0; y < pic.height; ++y) tone.Row(pic.Data() + size_t(y) * pic.stride, pic.width);
     });
-    const qz410::SharpenKernel& kernel = qz410::SharpenKernels[s.sharpness & 7u];
     std::vector<uint16_t> columns(n);
     std::vector<uint8_t> results(2 * (n - 6));
     Time("    3x3 kernel", natural, runs, [&](TestPicture& pic) {
         for (int32_t y = 1; y + 1 < pic.height; ++y) {
             const uint8_t* row = pic.Data() + size_t(y) * pic.stride;
-            qz410::steps::SharpenRow(row - pic.stride, row, row + pic.stride, n - 6, kernel, columns.data(),
+            qz410::steps::SharpenRow(row - pic.stride, row, row + pic.stride, n - 6, s.sharpness & 7u, columns.data(),
                                      results.data() + (y & 1) * (n - 6));
         }
     });
