@@ -39,6 +39,10 @@ private:
     static constexpr int kFoldedSize = 256 + 2 * 255;
     const ToneTables& tables_;
     bool folded_;
+    // The offsets are trunc(saturation * d / 15), |saturation| <= 15, as
+    // BuildToneTables makes them: x64 computes them instead of looking up.
+    bool arithmetic_;
+    int16_t saturation_;
     int16_t offsets_[511];
     uint8_t foldedTables_[3][kFoldedSize];
 };

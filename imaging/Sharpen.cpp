@@ -75,6 +75,93 @@ void KernelChannels(const uint8_t* row, const uint16_t* columns, size_t first, s
     }
 }
 
+#if defined(__SSE2__)
+// Which of a pixel's other channels a lane takes, for a group of sixteen
+// elements whose first is channel `phase`: the one after it (channels 0 and
+// 1), two after (0), the one before (1 and 2), two before (2).
+struct NeighbourMasks {
+    int16_t next[16], nextButOne[16], previous[16], previousButOne[16];
+};
+
+constexpr NeighbourMasks MakeNeighbourMasks(int phase) {
+    NeighbourMasks m{};
+    for (int i = 0; i < 16; ++i) {
+        const int channel = (phase + i) % 3;
+        m.next[i] = channel <= 1 ? -1 : 0;
+        m.nextButOne[i] = channel == 0 ? -1 : 0;
+        m.previous[i] = channel >= 1 ? -1 : 0;
+        m.previousButOne[i] = channel == 2 ? -1 : 0;
+    }
+    return m;
+}
+
+// Groups at elements 0, 16 and 32 of every 48 start at channels 0, 1 and 2.
+constexpr NeighbourMasks kNeighbourMasks[3] = {MakeNeighbourMasks(0), MakeNeighbourMasks(1), MakeNeighbourMasks(2)};
+
+// The tone tables over pixels 1 onwards of a row, sixteen channel values at
+// a time, while a pixel follows the group; returns the first pixel not done.
+// Each value's index, value + trunc(saturation * d / 15), comes from
+// arithmetic (the offsets have been checked to follow it): the mean of the
+// other two is their sum halved, d in -255 .. 255 and |saturation| <= 15
+// keep the product within 16 bits, and floor(|p| / 15) =
+// (|p| * 0x8889) >> 19 for every |p| < 2^16, as 0x8889 * 15 exceeds 2^19 by
+// only 7. The unsigned pack clamps the index to 0 .. 255 as ApplyToneTables
+// does; the channel tables then take one look-up each. A pixel's values are
+// read only by lanes of that pixel, and every group of a stretch is indexed
+// before the stretch is written, so each index sees the values as read.
+int32_t ToneRowFromPixelOne(uint8_t* row, int32_t width, int16_t saturation, const uint8_t* channelTables) noexcept {
+    constexpr size_t kStretch = 240;  // elements, a multiple of 48
+    const size_t n = 3 * static_cast<size_t>(width);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i factor = _mm_set1_epi16(saturation);
+    const __m128i fifteenth = _mm_set1_epi16(static_cast<int16_t>(0x8889));
+    auto indexOf = [&](__m128i value, __m128i others) noexcept {
+        const __m128i product = _mm_mullo_epi16(_mm_sub_epi16(value, _mm_srli_epi16(others, 1)), factor);
+        const __m128i sign = _mm_srai_epi16(product, 15);
+        const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(product, sign), sign);
+        const __m128i quotient = _mm_srli_epi16(_mm_mulhi_epu16(magnitude, fifteenth), 3);
+        return _mm_add_epi16(value, _mm_sub_epi16(_mm_xor_si128(quotient, sign), sign));
+    };
+    alignas(16) uint8_t indices[kStretch];
+    size_t e = 3;
+    // A group of sixteen at g reads g - 2 .. g + 17.
+    while (e + 2 + 48 <= n) {
+        const size_t left = (n - 2 - e) / 48 * 48;
+        const size_t length = left < kStretch ? left : kStretch;
+        for (size_t g = 0, group = 0; g < length; g += 16, group = group == 2 ? 0 : group + 1) {
+            const NeighbourMasks& m = kNeighbourMasks[group];
+            const uint8_t* p = row + e + g;
+            const __m128i before2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 2));
+            const __m128i before1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+            const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i after1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+            const __m128i after2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+            auto others = [&](int half, __m128i (*unpack)(__m128i, __m128i)) noexcept {
+                auto mask = [&](const int16_t (&lanes)[16]) noexcept {
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 8 * half));
+                };
+                return _mm_add_epi16(
+                    _mm_add_epi16(_mm_and_si128(unpack(after1, zero), mask(m.next)),
+                                  _mm_and_si128(unpack(after2, zero), mask(m.nextButOne))),
+                    _mm_add_epi16(_mm_and_si128(unpack(before1, zero), mask(m.previous)),
+                                  _mm_and_si128(unpack(before2, zero), mask(m.previousButOne))));
+            };
+            const __m128i low = indexOf(_mm_unpacklo_epi8(at, zero), others(0, _mm_unpacklo_epi8));
+            const __m128i high = indexOf(_mm_unpackhi_epi8(at, zero), others(1, _mm_unpackhi_epi8));
+            _mm_store_si128(reinterpret_cast<__m128i*>(indices + g), _mm_packus_epi16(low, high));
+        }
+        uint8_t* out = row + e;
+        for (size_t k = 0; k < length; k += 3) {
+            out[k] = channelTables[indices[k]];
+            out[k + 1] = channelTables[256 + indices[k + 1]];
+            out[k + 2] = channelTables[512 + indices[k + 2]];
+        }
+        e += length;
+    }
+    return static_cast<int32_t>(e / 3);
+}
+#endif
+
 }  // namespace
 
 namespace steps {
@@ -90,6 +177,11 @@ RowToneMapper::RowToneMapper(const ToneTables& tables) noexcept : tables_(tables
         offsets_[d + 255] = tables.SaturationOffset(d);
         if (offsets_[d + 255] < -255 || offsets_[d + 255] > 255) folded_ = false;
     }
+    // BuildToneTables gives trunc(saturation * 2 * d / 30) for d, and so
+    // the saturation itself for d = 15.
+    saturation_ = offsets_[15 + 255];
+    arithmetic_ = saturation_ >= -15 && saturation_ <= 15;
+    for (int d = -255; d <= 255 && arithmetic_; ++d) arithmetic_ = offsets_[d + 255] == saturation_ * d / 15;
     for (int c = 0; c < 3; ++c) {
         const uint8_t* table = tables.bytes + 256 * c;
         for (int i = 0; i < kFoldedSize; ++i) {
@@ -111,17 +203,25 @@ void RowToneMapper::Row(uint8_t* row, int32_t width) const noexcept {
     const uint8_t* blue = foldedTables_[0] + 255;
     const uint8_t* green = foldedTables_[1] + 255;
     const uint8_t* red = foldedTables_[2] + 255;
-    for (int32_t x = 0; x < width; ++x, row += 3) {
-        const int b0 = row[0];
-        const int g0 = row[1];
-        const int r0 = row[2];
+    auto pixel = [&](uint8_t* p) noexcept {
+        const int b0 = p[0];
+        const int g0 = p[1];
+        const int r0 = p[2];
         const int blueIndex = b0 + offset[b0 - ((g0 + r0) >> 1)];
         const int greenIndex = g0 + offset[g0 - ((r0 + b0) >> 1)];
         const int redIndex = r0 + offset[r0 - ((b0 + g0) >> 1)];
-        row[0] = blue[blueIndex];
-        row[1] = green[greenIndex];
-        row[2] = red[redIndex];
+        p[0] = blue[blueIndex];
+        p[1] = green[greenIndex];
+        p[2] = red[redIndex];
+    };
+    int32_t x = 0;
+#if defined(__SSE2__)
+    if (arithmetic_ && width > 1) {
+        pixel(row);
+        x = ToneRowFromPixelOne(row, width, saturation_, tables_.bytes);
     }
+#endif
+    for (; x < width; ++x) pixel(row + 3 * static_cast<ptrdiff_t>(x));
 }
 
 // (A*c - B*(sum of the 8 neighbours)) >> s, clamped, taken as
