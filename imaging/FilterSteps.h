@@ -18,10 +18,24 @@ namespace qz410::steps {
 bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height, const uint8_t* picture,
                         uint8_t* blurred) noexcept;
 
-// For radii that are multiples of 10: which exact quotients k the defining
-// double product puts at k - 1 (`down[k]` 1), as the blur finds them. False
-// for other radii.
-bool ExactQuotientSteps(const ColorSettings& settings, uint8_t* down) noexcept;
+// The blur for radii 10, 20 and 30 sums whole squares of side 2h - 1 in
+// 16 bits and takes each blurred byte as the quotient of the sum by the
+// square's area D; the defining double product settles the exact quotients.
+struct WholeSums {
+    static constexpr int32_t kLargestHalfWidth = 4;
+    static constexpr uint32_t kLargestSum = 255 * (2 * kLargestHalfWidth - 1) * (2 * kLargestHalfWidth - 1);
+
+    int32_t h = 0;
+    uint32_t divisor = 0;  // D
+    uint32_t magic = 0;    // floor(S / D) = (S * magic) >> shift
+    int shift = 0;
+    uint8_t down[256] = {};  // 1 where the product puts S = k * D at k - 1
+    uint8_t quotients[kLargestSum + 1];  // the byte for every S
+};
+
+// Fills `sums` for the settings' radius (the defining double arithmetic runs
+// under its own floating-point guard); false for other radii.
+bool PrepareWholeSums(const ColorSettings& settings, WholeSums& sums) noexcept;
 
 // Each channel pushed away from its blurred value.
 void SharpenAgainstBlur(const ColorSettings& settings, int32_t width, int32_t height, uint8_t* picture,

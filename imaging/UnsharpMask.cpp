@@ -489,22 +489,11 @@ private:
 // 1 / D that separates S / D from the next integer whenever
 // 255 * D * e < 2^shift. The 32-bit build looks every S up in a table of
 // the bytes instead, as small as the sums are few.
-constexpr int32_t kWholeSumLargestHalfWidth = 4;
-constexpr uint32_t kWholeSumLargest = 255 * (2 * kWholeSumLargestHalfWidth - 1) * (2 * kWholeSumLargestHalfWidth - 1);
-
-struct WholeSums {
-    int32_t h = 0;
-    uint32_t divisor = 0;
-    uint32_t magic = 0;
-    int shift = 0;
-    uint8_t down[256] = {};
-    uint8_t quotients[kWholeSumLargest + 1];
-};
-
+//
 // False when the radius is not one of those multiples of 10 (then FastBlur
 // does the work).
-bool PrepareWholeSums(int32_t radius, const Window& w, WholeSums& sums) noexcept {
-    if (radius < 10 || radius % 10 != 0 || w.h > kWholeSumLargestHalfWidth) return false;
+bool FillWholeSums(int32_t radius, const Window& w, steps::WholeSums& sums) noexcept {
+    if (radius < 10 || radius % 10 != 0 || w.h > steps::WholeSums::kLargestHalfWidth) return false;
     const uint32_t side = 2 * static_cast<uint32_t>(w.h) - 1;
     const uint32_t divisor = side * side;
     const uint32_t largest = 255 * divisor;
@@ -577,7 +566,7 @@ void SlideColumns(uint16_t* columns, const uint8_t* add, const uint8_t* subtract
 // One blurred row from the column sums: the 2h - 1 column sums of the
 // element's channel around it, then the quotient. `columns` has 3h zero
 // sums before and after the row, the pixels outside the picture.
-void WholeSumRow(const uint16_t* columns, size_t n, const WholeSums& sums, uint8_t* out) noexcept {
+void WholeSumRow(const uint16_t* columns, size_t n, const steps::WholeSums& sums, uint8_t* out) noexcept {
     const ptrdiff_t reach = 3 * static_cast<ptrdiff_t>(sums.h - 1);
     size_t e = 0;
 #if defined(__SSE2__)
@@ -621,7 +610,7 @@ void WholeSumRow(const uint16_t* columns, size_t n, const WholeSums& sums, uint8
 
 // Row y's inner square covers rows y - h + 1 .. y + h - 1: one sum per
 // element over those rows, moved down a row at a time.
-bool BlurWholeSums(const Picture& pic, const WholeSums& sums, uint8_t* blurred) noexcept {
+bool BlurWholeSums(const Picture& pic, const steps::WholeSums& sums, uint8_t* blurred) noexcept {
     const size_t n = 3 * static_cast<size_t>(pic.width);
     const size_t margin = 3 * static_cast<size_t>(sums.h);
     const auto held = TryAllocate<uint16_t>(uint64_t{n} + 2 * uint64_t{margin});
@@ -718,15 +707,23 @@ void SharpenStepQuarters(uint8_t* row, const uint8_t* blurred, size_t n, int32_t
 
 namespace steps {
 
-bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height, const uint8_t* picture,
-                        uint8_t* blurred) noexcept {
-    if (picture == nullptr || width <= 0 || height <= 0) return false;
+bool PrepareWholeSums(const ColorSettings& settings, WholeSums& sums) noexcept {
     FloatingPointGuard guard;
     if (!guard.Ready()) return false;
     const UnsharpParameters p = ParametersOf(settings);
+    return FillWholeSums(p.radius, p.window, sums);
+}
+
+bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height, const uint8_t* picture,
+                        uint8_t* blurred) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return false;
     const Picture pic{picture, width, height, static_cast<ptrdiff_t>(DibStride(width))};
+    // Past its preparation the whole-sum blur is integer work.
     WholeSums sums;
-    if (PrepareWholeSums(p.radius, p.window, sums)) return BlurWholeSums(pic, sums, blurred);
+    if (PrepareWholeSums(settings, sums)) return BlurWholeSums(pic, sums, blurred);
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return false;
+    const UnsharpParameters p = ParametersOf(settings);
     if (p.radius >= 1 && p.radius <= kFastRadiusLimit) {
         FastBlur fast(pic, p.radius, p.window);
         if (!fast.Allocate()) return false;
@@ -734,16 +731,6 @@ bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t he
         return true;
     }
     BlurPlain(pic, p.window, blurred);
-    return true;
-}
-
-bool ExactQuotientSteps(const ColorSettings& settings, uint8_t* down) noexcept {
-    FloatingPointGuard guard;
-    if (!guard.Ready()) return false;
-    const UnsharpParameters p = ParametersOf(settings);
-    WholeSums sums;
-    if (!PrepareWholeSums(p.radius, p.window, sums)) return false;
-    std::memcpy(down, sums.down, sizeof sums.down);
     return true;
 }
 

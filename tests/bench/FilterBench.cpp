@@ -93,7 +93,7 @@ void PassStep(benchmark::State& state, Step step) {
     qz410::BuildToneTables(s, tables);
     std::vector<uint16_t> columns(n);
     std::vector<uint8_t> results(2 * (n - 6));
-    uint8_t down[256];
+    qz410::steps::WholeSums sums;
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(work.Data(), source.bytes.data(), source.bytes.size());
@@ -103,7 +103,7 @@ void PassStep(benchmark::State& state, Step step) {
             case Step::UnsharpBlur:
                 qz410::steps::BlurForUnsharpMask(s, work.width, work.height, pic, blurred.data());
                 break;
-            case Step::ExactQuotients: qz410::steps::ExactQuotientSteps(s, down); break;
+            case Step::ExactQuotients: qz410::steps::PrepareWholeSums(s, sums); break;
             case Step::SharpenStep:
                 qz410::steps::SharpenAgainstBlur(s, work.width, work.height, pic, blurred.data());
                 break;

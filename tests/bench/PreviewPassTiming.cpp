@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
     Time("    unsharp blur", natural, runs, [&](TestPicture& pic) {
         qz410::steps::BlurForUnsharpMask(s, pic.width, pic.height, pic.Data(), blurred.data());
     });
-    uint8_t down[256];
-    Time("    exact quotients", natural, runs, [&](TestPicture&) { qz410::steps::ExactQuotientSteps(s, down); });
+    qz410::steps::WholeSums sums;
+    Time("    exact quotients", natural, runs, [&](TestPicture&) { qz410::steps::PrepareWholeSums(s, sums); });
     Time("    sharpen step", natural, runs, [&](TestPicture& pic) {
         qz410::steps::SharpenAgainstBlur(s, pic.width, pic.height, pic.Data(), blurred.data());
     });
