@@ -136,18 +136,16 @@ int32_t ToneRowFromPixelOne(uint8_t* row, int32_t width, int16_t saturation, con
             const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             const __m128i after1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
             const __m128i after2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
-            auto others = [&](int half, __m128i (*unpack)(__m128i, __m128i)) noexcept {
-                auto mask = [&](const int16_t (&lanes)[16]) noexcept {
-                    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes + 8 * half));
+            auto others = [&](int half) noexcept {
+                auto lanes = [&](__m128i bytes, const int16_t (&mask)[16]) noexcept {
+                    const __m128i wide = half == 0 ? _mm_unpacklo_epi8(bytes, zero) : _mm_unpackhi_epi8(bytes, zero);
+                    return _mm_and_si128(wide, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + 8 * half)));
                 };
-                return _mm_add_epi16(
-                    _mm_add_epi16(_mm_and_si128(unpack(after1, zero), mask(m.next)),
-                                  _mm_and_si128(unpack(after2, zero), mask(m.nextButOne))),
-                    _mm_add_epi16(_mm_and_si128(unpack(before1, zero), mask(m.previous)),
-                                  _mm_and_si128(unpack(before2, zero), mask(m.previousButOne))));
+                return _mm_add_epi16(_mm_add_epi16(lanes(after1, m.next), lanes(after2, m.nextButOne)),
+                                     _mm_add_epi16(lanes(before1, m.previous), lanes(before2, m.previousButOne)));
             };
-            const __m128i low = indexOf(_mm_unpacklo_epi8(at, zero), others(0, _mm_unpacklo_epi8));
-            const __m128i high = indexOf(_mm_unpackhi_epi8(at, zero), others(1, _mm_unpackhi_epi8));
+            const __m128i low = indexOf(_mm_unpacklo_epi8(at, zero), others(0));
+            const __m128i high = indexOf(_mm_unpackhi_epi8(at, zero), others(1));
             _mm_store_si128(reinterpret_cast<__m128i*>(indices + g), _mm_packus_epi16(low, high));
         }
         uint8_t* out = row + e;
