@@ -574,16 +574,19 @@ void WholeSumRow(const uint16_t* columns, size_t n, const steps::WholeSums& sums
     const __m128i divisor = _mm_set1_epi16(static_cast<int16_t>(sums.divisor));
     const __m128i shift = _mm_cvtsi32_si128(sums.shift - 16);
     auto quotients = [&](__m128i s) noexcept {
-        __m128i k = _mm_srl_epi16(_mm_mulhi_epu16(s, magic), shift);
+        const __m128i k = _mm_srl_epi16(_mm_mulhi_epu16(s, magic), shift);
         const __m128i exact = _mm_cmpeq_epi16(_mm_mullo_epi16(k, divisor), s);
-        if (_mm_movemask_epi8(exact) != 0) {
-            alignas(16) uint16_t lanes[8], hits[8];
-            _mm_store_si128(reinterpret_cast<__m128i*>(lanes), k);
-            _mm_store_si128(reinterpret_cast<__m128i*>(hits), exact);
-            for (int i = 0; i < 8; ++i) lanes[i] = static_cast<uint16_t>(lanes[i] - (sums.down[lanes[i]] & hits[i]));
-            k = _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
-        }
-        return k;
+        const int hits = _mm_movemask_epi8(exact);
+        if (hits == 0) return k;
+        // Flat areas give eight equal sums, all exact: one step for all.
+        const __m128i first = _mm_shuffle_epi32(_mm_shufflelo_epi16(s, 0), 0);
+        if (hits == 0xFFFF && _mm_movemask_epi8(_mm_cmpeq_epi16(s, first)) == 0xFFFF)
+            return _mm_sub_epi16(k, _mm_set1_epi16(sums.down[_mm_cvtsi128_si32(k) & 0xFFFF]));
+        alignas(16) uint16_t lanes[8], exactLanes[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), k);
+        _mm_store_si128(reinterpret_cast<__m128i*>(exactLanes), exact);
+        for (int i = 0; i < 8; ++i) lanes[i] = static_cast<uint16_t>(lanes[i] - (sums.down[lanes[i]] & exactLanes[i]));
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
     };
     for (; e + 16 <= n; e += 16) {
         __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
