@@ -254,7 +254,8 @@ void BlurPlain(const Picture& pic, const Window& w, uint8_t* blurred) noexcept {
 }
 
 // Integer sliding-sum blur for 1 <= radius <= kFastRadiusLimit, proven equal
-// to BlurPlain (see the top of this file).
+// to BlurPlain (see the top of this file). Radii 10, 20 and 30 have a blur of
+// their own (WholeSumRow below).
 //
 // When radius mod 10 is 0 the ring weighs exactly 0.0, every ring term adds
 // +0.0 and every inner term is an integer, so the double sum is the exact
