@@ -34,7 +34,11 @@
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include "imaging/FilterSteps.h"
 #include "imaging/HeapArray.h"
 #include "imaging/Sharpen.h"
 
@@ -250,7 +254,8 @@ void BlurPlain(const Picture& pic, const Window& w, uint8_t* blurred) noexcept {
 }
 
 // Integer sliding-sum blur for 1 <= radius <= kFastRadiusLimit, proven equal
-// to BlurPlain (see the top of this file).
+// to BlurPlain (see the top of this file). Radii 10, 20 and 30 have a blur of
+// their own (WholeSumRow below).
 //
 // When radius mod 10 is 0 the ring weighs exactly 0.0, every ring term adds
 // +0.0 and every inner term is an integer, so the double sum is the exact
@@ -469,62 +474,320 @@ private:
     uint8_t flatResult_[256] = {};
 };
 
+// The blur for radii that are multiples of 10 (10, 20 and 30 on the slider):
+// the ring weighs 0.0, so the defining double sum is the exact integer sum S
+// of the inner square of side 2h - 1 and only the final product S * q
+// rounds. Wherever the square's area D does not divide S, S / D lies at
+// least 1 / D from an integer and S * q within S / D * 10u of it (see the
+// top of this file), so the byte is floor(S / D); where S = k * D the product
+// lands on k or just below it, and which one depends on k alone: `down[k]`
+// holds that step, taken from the defining product once per call.
+//
+// For h <= 4, S <= 255 * 49 fits 16 bits, which lets x64 add eight sums per
+// instruction and divide them with a 16-bit magic = ceil(2^shift / D):
+// floor(S / D) = (S * magic) >> shift, since with e = magic * D - 2^shift < D
+// the product is S / D + S * e / (D * 2^shift), whose excess stays below the
+// 1 / D that separates S / D from the next integer whenever
+// 255 * D * e < 2^shift. The 32-bit build looks every S up in a table of
+// the bytes instead, as small as the sums are few.
+//
+// False when the radius is not one of those multiples of 10 (then FastBlur
+// does the work).
+bool FillWholeSums(int32_t radius, const Window& w, steps::WholeSums& sums) noexcept {
+    if (radius < 10 || radius % 10 != 0 || w.h > steps::WholeSums::kLargestHalfWidth) return false;
+    const uint32_t side = 2 * static_cast<uint32_t>(w.h) - 1;
+    const uint32_t divisor = side * side;
+    const uint32_t largest = 255 * divisor;
+    sums.h = w.h;
+    sums.divisor = divisor;
+    for (int shift = 16; shift < 32 && sums.magic == 0; ++shift) {
+        const uint64_t scale = uint64_t{1} << shift;
+        const uint64_t magic = (scale + divisor - 1) / divisor;
+        if (magic > 0xFFFF) return false;
+        if (uint64_t{largest} * (magic * divisor - scale) < scale) {
+            sums.magic = static_cast<uint32_t>(magic);
+            sums.shift = shift;
+        }
+    }
+    if (sums.magic == 0) return false;
+    for (uint32_t k = 0; k < 256; ++k) {
+        const int32_t byte = TruncateNonNegative(static_cast<double>(k * divisor) * w.q);
+        if (byte != static_cast<int32_t>(k) && byte + 1 != static_cast<int32_t>(k)) return false;
+        sums.down[k] = static_cast<uint8_t>(static_cast<int32_t>(k) - byte);
+        uint8_t* run = sums.quotients + k * divisor;
+        std::memset(run, static_cast<int>(k), k < 255 ? divisor : 1);
+        run[0] = static_cast<uint8_t>(byte);
+    }
+    return true;
+}
+
+// The rows' sums move down a row: `add` comes in, `subtract` goes out
+// (either may be missing at the picture's top and bottom). Modular 16-bit
+// arithmetic keeps the true sums, which never leave 16 bits.
+template <bool Add, bool Subtract>
+void SlideColumns(uint16_t* columns, const uint8_t* add, const uint8_t* subtract, size_t n) noexcept {
+    size_t e = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; e + 16 <= n; e += 16) {
+        __m128i* lo = reinterpret_cast<__m128i*>(columns + e);
+        __m128i* hi = reinterpret_cast<__m128i*>(columns + e + 8);
+        __m128i a = _mm_loadu_si128(lo), b = _mm_loadu_si128(hi);
+        if (Add) {
+            const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(add + e));
+            a = _mm_add_epi16(a, _mm_unpacklo_epi8(in, zero));
+            b = _mm_add_epi16(b, _mm_unpackhi_epi8(in, zero));
+        }
+        if (Subtract) {
+            const __m128i out = _mm_loadu_si128(reinterpret_cast<const __m128i*>(subtract + e));
+            a = _mm_sub_epi16(a, _mm_unpacklo_epi8(out, zero));
+            b = _mm_sub_epi16(b, _mm_unpackhi_epi8(out, zero));
+        }
+        _mm_storeu_si128(lo, a);
+        _mm_storeu_si128(hi, b);
+    }
+#endif
+    for (; e < n; ++e) {
+        uint32_t sum = columns[e];
+        if (Add) sum += add[e];
+        if (Subtract) sum -= subtract[e];
+        columns[e] = static_cast<uint16_t>(sum);
+    }
+}
+
+void SlideColumns(uint16_t* columns, const uint8_t* add, const uint8_t* subtract, size_t n) noexcept {
+    if (add != nullptr && subtract != nullptr)
+        SlideColumns<true, true>(columns, add, subtract, n);
+    else if (add != nullptr)
+        SlideColumns<true, false>(columns, add, subtract, n);
+    else if (subtract != nullptr)
+        SlideColumns<false, true>(columns, add, subtract, n);
+}
+
+// One blurred row from the column sums: the 2h - 1 column sums of the
+// element's channel around it, then the quotient. `columns` has 3h zero
+// sums before and after the row, the pixels outside the picture.
+void WholeSumRow(const uint16_t* columns, size_t n, const steps::WholeSums& sums, uint8_t* out) noexcept {
+    const ptrdiff_t reach = 3 * static_cast<ptrdiff_t>(sums.h - 1);
+    size_t e = 0;
+#if defined(__SSE2__)
+    const __m128i magic = _mm_set1_epi16(static_cast<int16_t>(sums.magic));
+    const __m128i divisor = _mm_set1_epi16(static_cast<int16_t>(sums.divisor));
+    const __m128i shift = _mm_cvtsi32_si128(sums.shift - 16);
+    auto quotients = [&](__m128i s) noexcept {
+        const __m128i k = _mm_srl_epi16(_mm_mulhi_epu16(s, magic), shift);
+        const __m128i exact = _mm_cmpeq_epi16(_mm_mullo_epi16(k, divisor), s);
+        const int hits = _mm_movemask_epi8(exact);
+        if (hits == 0) return k;
+        // Flat areas give eight equal sums, all exact: one step for all.
+        const __m128i first = _mm_shuffle_epi32(_mm_shufflelo_epi16(s, 0), 0);
+        if (hits == 0xFFFF && _mm_movemask_epi8(_mm_cmpeq_epi16(s, first)) == 0xFFFF)
+            return _mm_sub_epi16(k, _mm_set1_epi16(sums.down[_mm_cvtsi128_si32(k) & 0xFFFF]));
+        alignas(16) uint16_t lanes[8], exactLanes[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), k);
+        _mm_store_si128(reinterpret_cast<__m128i*>(exactLanes), exact);
+        for (int i = 0; i < 8; ++i) lanes[i] = static_cast<uint16_t>(lanes[i] - (sums.down[lanes[i]] & exactLanes[i]));
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
+    };
+    for (; e + 16 <= n; e += 16) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        for (ptrdiff_t d = -reach; d <= reach; d += 3) {
+            lo = _mm_add_epi16(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + e + d)));
+            hi = _mm_add_epi16(hi, _mm_loadu_si128(reinterpret_cast<const __m128i*>(columns + e + 8 + d)));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + e), _mm_packus_epi16(quotients(lo), quotients(hi)));
+    }
+#endif
+    // One running sum per channel, moved a pixel at a time.
+    const size_t first = e;
+    for (size_t c = 0; c < 3 && first + c < n; ++c) {
+        e = first + c;
+        uint32_t s = 0;
+        for (ptrdiff_t d = -reach; d <= reach; d += 3) s += columns[static_cast<ptrdiff_t>(e) + d];
+        for (; e < n; e += 3) {
+            out[e] = sums.quotients[s];
+            s += static_cast<uint32_t>(columns[static_cast<ptrdiff_t>(e) + reach + 3] -
+                                       columns[static_cast<ptrdiff_t>(e) - reach]);
+        }
+    }
+}
+
+// Row y's inner square covers rows y - h + 1 .. y + h - 1: one sum per
+// element over those rows, moved down a row at a time.
+bool BlurWholeSums(const Picture& pic, const steps::WholeSums& sums, uint8_t* blurred) noexcept {
+    const size_t n = 3 * static_cast<size_t>(pic.width);
+    const size_t margin = 3 * static_cast<size_t>(sums.h);
+    const auto held = TryAllocate<uint16_t>(uint64_t{n} + 2 * uint64_t{margin});
+    if (!held) return false;
+    std::memset(held.get(), 0, (n + 2 * margin) * sizeof(uint16_t));
+    uint16_t* columns = held.get() + margin;
+    const int32_t h = sums.h;
+    for (int32_t r = 0; r < h && r < pic.height; ++r) SlideColumns(columns, pic.Row(r), nullptr, n);
+    for (int32_t y = 0; y < pic.height; ++y, blurred += n) {
+        WholeSumRow(columns, n, sums, blurred);
+        SlideColumns(columns, y + h < pic.height ? pic.Row(y + h) : nullptr,
+                     y - h + 1 >= 0 ? pic.Row(y - h + 1) : nullptr, n);
+    }
+    return true;
+}
+
+// Bytes for the sums -255 .. 510, each clamped to 0 .. 255.
+struct ClampSum {
+    uint8_t bytes[766];
+};
+
+constexpr ClampSum MakeClampSum() {
+    ClampSum table{};
+    for (int32_t v = -255; v <= 510; ++v) table.bytes[v + 255] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    return table;
+}
+
+constexpr ClampSum kClampSum = MakeClampSum();
+
+struct UnsharpParameters {
+    int32_t radius;
+    int32_t amount;
+    int32_t threshold;
+    Window window;
+    double g;
+};
+
+// The defining doubles; to be called under a FloatingPointGuard.
+UnsharpParameters ParametersOf(const ColorSettings& settings) noexcept {
+    UnsharpParameters p;
+    p.radius = settings.unsharpRadius;
+    p.amount = settings.unsharpAmount;
+    p.threshold = settings.unsharpThreshold;
+    p.window.h = p.radius / 10 + 1;
+    p.window.f = (p.radius % 10) * 0.1;
+    const double r = p.radius * 0.1;
+    double u = r + r;
+    u = u + 1.0;
+    const double d = u * u;
+    p.window.q = 1.0 / d;
+    p.g = ((p.amount + 1) * 25) * 0.01;
+    return p;
+}
+
+#if defined(__SSE2__)
+// The sharpen step where g = (amount + 1) / 4 exactly (every 16-bit amount,
+// checked in doubles by the caller): g * d is then a multiple of 1/4, exact,
+// and so is g * d + value, so the truncation of the clamped sum is
+// value + floor(a * d / 4) = value + ((a * d) >> 2) clamped, a = amount + 1.
+// For |a| <= 128, a * d stays within 16 bits. A threshold below 0 lets every
+// difference through and one of 255 or more none, as -1 and 255 do.
+void SharpenStepQuarters(uint8_t* row, const uint8_t* blurred, size_t n, int32_t a, int32_t threshold) noexcept {
+    const int32_t t = threshold < -1 ? -1 : (threshold > 255 ? 255 : threshold);
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(a));
+    const __m128i above = _mm_set1_epi16(static_cast<int16_t>(t));
+    const __m128i below = _mm_set1_epi16(static_cast<int16_t>(-t));
+    const __m128i zero = _mm_setzero_si128();
+    auto step = [&](__m128i v, __m128i b) noexcept {
+        const __m128i d = _mm_sub_epi16(v, b);
+        const __m128i sharpened = _mm_add_epi16(v, _mm_srai_epi16(_mm_mullo_epi16(d, factor), 2));
+        const __m128i beyond = _mm_or_si128(_mm_cmpgt_epi16(d, above), _mm_cmplt_epi16(d, below));
+        return _mm_or_si128(_mm_and_si128(beyond, sharpened), _mm_andnot_si128(beyond, v));
+    };
+    size_t e = 0;
+    for (; e + 16 <= n; e += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + e));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blurred + e));
+        const __m128i lo = step(_mm_unpacklo_epi8(v, zero), _mm_unpacklo_epi8(b, zero));
+        const __m128i hi = step(_mm_unpackhi_epi8(v, zero), _mm_unpackhi_epi8(b, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + e), _mm_packus_epi16(lo, hi));
+    }
+    for (; e < n; ++e) {
+        const int32_t value = row[e];
+        const int32_t d = value - blurred[e];
+        if (d < -t || d > t) {
+            const int32_t c = value + ((a * d) >> 2);
+            row[e] = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
+        }
+    }
+}
+#endif
+
 }  // namespace
+
+namespace steps {
+
+bool PrepareWholeSums(const ColorSettings& settings, WholeSums& sums) noexcept {
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return false;
+    const UnsharpParameters p = ParametersOf(settings);
+    return FillWholeSums(p.radius, p.window, sums);
+}
+
+bool BlurForUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height, const uint8_t* picture,
+                        uint8_t* blurred) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return false;
+    const Picture pic{picture, width, height, static_cast<ptrdiff_t>(DibStride(width))};
+    // Past its preparation the whole-sum blur is integer work.
+    WholeSums sums;
+    if (PrepareWholeSums(settings, sums)) return BlurWholeSums(pic, sums, blurred);
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return false;
+    const UnsharpParameters p = ParametersOf(settings);
+    if (p.radius >= 1 && p.radius <= kFastRadiusLimit) {
+        FastBlur fast(pic, p.radius, p.window);
+        if (!fast.Allocate()) return false;
+        fast.Run(blurred);
+        return true;
+    }
+    BlurPlain(pic, p.window, blurred);
+    return true;
+}
+
+void SharpenAgainstBlur(const ColorSettings& settings, int32_t width, int32_t height, uint8_t* picture,
+                        const uint8_t* blurred) noexcept {
+    if (picture == nullptr || width <= 0 || height <= 0) return;
+    FloatingPointGuard guard;
+    if (!guard.Ready()) return;
+    const UnsharpParameters p = ParametersOf(settings);
+    const auto rowLength = 3 * static_cast<size_t>(width);
+    const auto stride = static_cast<ptrdiff_t>(DibStride(width));
+    const uint8_t* b = blurred;
+#if defined(__SSE2__)
+    const int32_t a = p.amount + 1;
+    if (a >= -128 && a <= 128 && p.g == a * 0.25) {
+        for (int32_t y = 0; y < height; ++y, b += rowLength)
+            SharpenStepQuarters(picture + y * stride, b, rowLength, a, p.threshold);
+        return;
+    }
+#endif
+    int32_t floors[511];
+    if (FillDifferenceFloors(p.g, p.threshold, floors)) {
+        // A value is 0 .. 255, so a step beyond -255 or 255 clamps to the
+        // same byte as -255 or 255 do; then value + step lies in -255 .. 510
+        // and one look-up clamps it.
+        for (int32_t& step : floors) step = step < -255 ? -255 : (step > 255 ? 255 : step);
+        const uint8_t* clamp = kClampSum.bytes + 255;
+        for (int32_t y = 0; y < height; ++y, b += rowLength) {
+            uint8_t* row = picture + y * stride;
+            for (size_t e = 0; e < rowLength; ++e) {
+                const int32_t value = row[e];
+                row[e] = clamp[value + floors[value - b[e] + 255]];
+            }
+        }
+    } else {
+        for (int32_t y = 0; y < height; ++y, b += rowLength) {
+            uint8_t* row = picture + y * stride;
+            for (size_t e = 0; e < rowLength; ++e) row[e] = SharpenedValue(row[e], b[e], p.g, p.threshold);
+        }
+    }
+}
+
+}  // namespace steps
 
 void ApplyUnsharpMask(const ColorSettings& settings, int32_t width, int32_t height,
                       uint8_t* picture) noexcept {
     if (picture == nullptr || width <= 0 || height <= 0) return;
     const uint64_t rowBytes = 3 * static_cast<uint64_t>(width);
     if (rowBytes > PTRDIFF_MAX) return;
-    const auto rowLength = static_cast<size_t>(rowBytes);
-    const auto stride = static_cast<ptrdiff_t>(DibStride(width));
     auto blurred = TryAllocate<uint8_t>(rowBytes * static_cast<uint64_t>(height));
     if (!blurred) return;
-
-    FloatingPointGuard guard;
-    if (!guard.Ready()) return;
-
-    const int32_t radius = settings.unsharpRadius;
-    const int32_t amount = settings.unsharpAmount;
-    const int32_t threshold = settings.unsharpThreshold;
-
-    Window window;
-    window.h = radius / 10 + 1;
-    window.f = (radius % 10) * 0.1;
-    const double r = radius * 0.1;
-    double u = r + r;
-    u = u + 1.0;
-    const double d = u * u;
-    window.q = 1.0 / d;
-    const double g = ((amount + 1) * 25) * 0.01;
-
-    const Picture pic{picture, width, height, stride};
-    bool done = false;
-    if (radius >= 1 && radius <= kFastRadiusLimit) {
-        FastBlur fast(pic, radius, window);
-        if (!fast.Allocate()) return;
-        fast.Run(blurred.get());
-        done = true;
-    }
-    if (!done) BlurPlain(pic, window, blurred.get());
-
-    const uint8_t* b = blurred.get();
-    int32_t floors[511];
-    if (FillDifferenceFloors(g, threshold, floors)) {
-        for (int32_t y = 0; y < height; ++y, b += rowLength) {
-            uint8_t* row = picture + y * stride;
-            for (size_t e = 0; e < rowLength; ++e) {
-                const int32_t value = row[e];
-                const int32_t c = value + floors[value - b[e] + 255];
-                row[e] = static_cast<uint8_t>(c < 0 ? 0 : (c > 255 ? 255 : c));
-            }
-        }
-    } else {
-        for (int32_t y = 0; y < height; ++y, b += rowLength) {
-            uint8_t* row = picture + y * stride;
-            for (size_t e = 0; e < rowLength; ++e) row[e] = SharpenedValue(row[e], b[e], g, threshold);
-        }
-    }
+    if (!steps::BlurForUnsharpMask(settings, width, height, picture, blurred.get())) return;
+    steps::SharpenAgainstBlur(settings, width, height, picture, blurred.get());
 }
 
 }  // namespace qz410

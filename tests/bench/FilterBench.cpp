@@ -4,10 +4,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "imaging/FilterSteps.h"
 #include "imaging/Sharpen.h"
 #include "imaging/ToneTables.h"
 #include "oracle/FilterOracle.h"
@@ -74,6 +77,65 @@ BENCHMARK(FullPass<false>)->Name("product/pass")
 BENCHMARK(FullPass<true>)->Name("oracle/pass")
     ->Args({192, 192, 30, 0})->Args({4000, 192, 30, 0})->Args({192, 192, 30, 1})
     ->Unit(benchmark::kMicrosecond);
+
+// The steps of a natural 192 x 192 pass at the most expensive settings, each
+// on the input it has in the pass; the copy of the source is not timed.
+enum class Step { UnsharpBlur, ExactQuotients, SharpenStep, ToneRows, Kernel, Copies };
+
+void PassStep(benchmark::State& state, Step step) {
+    const ColorSettings s = qz410::oracle::WorstCaseSettings();
+    const TestPicture source = Source(192, 192, false);
+    TestPicture work = source;
+    const size_t n = 3 * size_t(source.width);
+    std::vector<uint8_t> blurred(n * size_t(source.height));
+    qz410::steps::BlurForUnsharpMask(s, source.width, source.height, source.bytes.data(), blurred.data());
+    qz410::ToneTables tables;
+    qz410::BuildToneTables(s, tables);
+    std::vector<uint16_t> columns(n);
+    std::vector<uint8_t> results(2 * (n - 6));
+    qz410::steps::WholeSums sums;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::memcpy(work.Data(), source.bytes.data(), source.bytes.size());
+        state.ResumeTiming();
+        uint8_t* pic = work.Data();
+        switch (step) {
+            case Step::UnsharpBlur:
+                qz410::steps::BlurForUnsharpMask(s, work.width, work.height, pic, blurred.data());
+                break;
+            case Step::ExactQuotients: qz410::steps::PrepareWholeSums(s, sums); break;
+            case Step::SharpenStep:
+                qz410::steps::SharpenAgainstBlur(s, work.width, work.height, pic, blurred.data());
+                break;
+            case Step::ToneRows: {
+                const qz410::steps::RowToneMapper tone(tables);
+                for (int32_t y = 0; y < work.height; ++y) tone.Row(pic + size_t(y) * work.stride, work.width);
+                break;
+            }
+            case Step::Kernel:
+                for (int32_t y = 1; y + 1 < work.height; ++y) {
+                    const uint8_t* row = pic + size_t(y) * work.stride;
+                    qz410::steps::SharpenRow(row - work.stride, row, row + work.stride, n - 6, s.sharpness & 7u,
+                                             columns.data(), results.data() + (y & 1) * (n - 6));
+                }
+                break;
+            case Step::Copies:
+                for (int32_t y = 1; y + 1 < work.height; ++y)
+                    std::memcpy(pic + size_t(y) * work.stride + 3, results.data() + (y & 1) * (n - 6), n - 6);
+                break;
+        }
+        benchmark::DoNotOptimize(pic);
+        benchmark::DoNotOptimize(blurred.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+BENCHMARK_CAPTURE(PassStep, unsharp_blur, Step::UnsharpBlur)->Name("product/step/unsharp blur")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PassStep, exact_quotients, Step::ExactQuotients)->Name("product/step/exact quotients")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PassStep, sharpen_step, Step::SharpenStep)->Name("product/step/sharpen step")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PassStep, tone_rows, Step::ToneRows)->Name("product/step/tone tables on rows")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PassStep, kernel, Step::Kernel)->Name("product/step/3x3 kernel")->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PassStep, copies, Step::Copies)->Name("product/step/copies")->Unit(benchmark::kMicrosecond);
 
 // Remembers each run's time so that the product can be set against the
 // reference at the same arguments once all have run.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/FilterSteps.h"
 #include "imaging/PreviewCorrection.h"
 #include "imaging/Sharpen.h"
 #include "imaging/ToneTables.h"
@@ -99,6 +100,35 @@ int main(int argc, char** argv) {
     qz410::BuildToneTables(s, tables);
     Time("  tones and sharpening", natural, runs, [&](TestPicture& pic) {
         qz410::SharpenImage(pic.Data(), pic.width, pic.height, pic.stride, tables, s.sharpness & 7u);
+    });
+
+    // The same two, step by step, each on the input it has in the pass.
+    const size_t n = 3 * size_t(natural.width);
+    std::vector<uint8_t> blurred(n * size_t(natural.height));
+    Time("    unsharp blur", natural, runs, [&](TestPicture& pic) {
+        qz410::steps::BlurForUnsharpMask(s, pic.width, pic.height, pic.Data(), blurred.data());
+    });
+    qz410::steps::WholeSums sums;
+    Time("    exact quotients", natural, runs, [&](TestPicture&) { qz410::steps::PrepareWholeSums(s, sums); });
+    Time("    sharpen step", natural, runs, [&](TestPicture& pic) {
+        qz410::steps::SharpenAgainstBlur(s, pic.width, pic.height, pic.Data(), blurred.data());
+    });
+    Time("    tone tables on rows", natural, runs, [&](TestPicture& pic) {
+        const qz410::steps::RowToneMapper tone(tables);
+        for (int32_t y = 0; y < pic.height; ++y) tone.Row(pic.Data() + size_t(y) * pic.stride, pic.width);
+    });
+    std::vector<uint16_t> columns(n);
+    std::vector<uint8_t> results(2 * (n - 6));
+    Time("    3x3 kernel", natural, runs, [&](TestPicture& pic) {
+        for (int32_t y = 1; y + 1 < pic.height; ++y) {
+            const uint8_t* row = pic.Data() + size_t(y) * pic.stride;
+            qz410::steps::SharpenRow(row - pic.stride, row, row + pic.stride, n - 6, s.sharpness & 7u, columns.data(),
+                                     results.data() + (y & 1) * (n - 6));
+        }
+    });
+    Time("    copies", natural, runs, [&](TestPicture& pic) {
+        for (int32_t y = 1; y + 1 < pic.height; ++y)
+            std::memcpy(pic.Data() + size_t(y) * pic.stride + 3, results.data() + (y & 1) * (n - 6), n - 6);
     });
     return 0;
 }
