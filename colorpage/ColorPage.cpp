@@ -8,6 +8,7 @@
 #include <new>
 
 #include "colorpage/PageControls.h"
+#include "imaging/PictureHeader.h"
 #include "imaging/PictureLoader.h"
 #include "plugin/SheetPage.h"
 #include "resources/resource.h"
@@ -49,52 +50,54 @@ HRESULT InitSheet(PPROPSHEETUI_INFO info) {
     return S_OK;
 }
 
-// Reads up to `count` bytes; fewer only at the end of the file or on an
-// error.
-DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count) {
-    DWORD done = 0;
-    while (done < count) {
-        DWORD got = 0;
-        if (!ReadFile(file, static_cast<BYTE*>(buffer) + done, count - done, &got, nullptr) || got == 0) break;
-        done += got;
+// The message for a chosen file that cannot be shown. A file that begins as
+// a bitmap keeps the bitmap texts: one whose headers cannot be read is no
+// bitmap, and one that no decoder here reads is best replaced by the kind
+// every system shows.
+const wchar_t* RefusalOf(const PictureHeader& header, DecodeOutcome outcome) {
+    if (header.verdict == HeaderVerdict::tooLarge || outcome == DecodeOutcome::tooLarge) {
+        return L"This picture is too large.";
     }
-    return done;
+    if (header.format != PictureFormat::bitmap) return L"This is not a picture file.";
+    return header.verdict == HeaderVerdict::usable ? L"Select a 24-bit true color bitmap image file."
+                                                   : L"This is not a bitmap image file.";
 }
 
 void SelectPreviewPicture(HWND hDlg, ColorPageContext* context) {
     wchar_t path[kPathUnits];
     OPENFILENAMEW dialog;
     PrepareFileDialog(dialog, hDlg, path);
-    dialog.lpstrFilter = L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0";
+    dialog.lpstrFilter =
+        L"Pictures\0*.bmp;*.dib;*.jpg;*.jpeg;*.jpe;*.jfif;*.png;*.gif;*.tif;*.tiff\0"
+        L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0";
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;
     if (!ChooseExistingFile(dialog)) return;
     path[kPathUnits - 1] = 0;
 
     UniqueFile file = OpenChosenFile(path);
     if (!file) return;
-    // Only biBitCount, the 16-bit value at offset 14 of the info header, is
-    // looked at, so only the header's first 16 bytes are read. A file that
-    // ends before them, or whose pixel offset leaves no room for them, has no
-    // bit count to test and is no bitmap that the preview could show.
-    constexpr DWORD kBitCountEnd = 16;
-    BYTE fileHeader[kBitmapFileHeaderSize];
-    BYTE infoStart[kBitCountEnd];
-    bool isBitmap = ReadUpTo(file.Get(), fileHeader, sizeof fileHeader) == sizeof fileHeader &&
-                    Load<uint16_t>(fileHeader, 0) == 0x4D42;
-    if (isBitmap) {
-        const uint32_t bfOffBits = Load<uint32_t>(fileHeader, 10);
-        isBitmap = bfOffBits >= kBitmapFileHeaderSize + kBitCountEnd &&
-                   ReadUpTo(file.Get(), infoStart, sizeof infoStart) == sizeof infoStart;
+    // A plain 24-bit BMP is taken on its headers, as the preview reads it
+    // afresh each time; any other picture is decoded now, so that a file no
+    // decoder here reads is refused while the user is looking, and the
+    // preview then shows the picture kept from this decoding.
+    FileSource source(file.Get());
+    const PictureHeader header = ReadPictureHeader(source);
+    if (!header.plainBitmap) {
+        std::span<uint8_t> crop;
+        if (context->previewCropBuffer) {
+            crop = {static_cast<uint8_t*>(context->previewCropBuffer.Get()), kPreviewCropBufferSize};
+        }
+        const DecodeOutcome outcome = DecodePicture(file.Get(), path, header, crop, context->keptPicture);
+        // Without memory nothing is said, as for a bitmap's headers; without
+        // a crop buffer the choice is kept for when the page has one.
+        if (outcome == DecodeOutcome::noMemory) return;
+        if (outcome != DecodeOutcome::decoded && outcome != DecodeOutcome::noCropBuffer) {
+            file.Reset();
+            ShowMessage(RefusalOf(header, outcome));
+            return;
+        }
     }
     file.Reset();
-    if (!isBitmap) {
-        ShowMessage(L"This is not a bitmap image file.");
-        return;
-    }
-    if (Load<uint16_t>(infoStart, 14) != 24) {
-        ShowMessage(L"Select a 24-bit true color bitmap image file.");
-        return;
-    }
     PrivateDevMode* live = LiveDevMode(context);
     std::memset(live->previewImagePath, 0, sizeof live->previewImagePath);
     std::memcpy(live->previewImagePath, path, std::wcslen(path) * sizeof(wchar_t));
@@ -276,7 +279,10 @@ INT_PTR CALLBACK ColorPageProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
         RenderPreview(hDlg);
         break;
     case WM_DESTROY:
-        if (ColorPageContext* context = PageContext(hDlg)) context->previewCropBuffer.Reset();
+        if (ColorPageContext* context = PageContext(hDlg)) {
+            ForgetKeptPicture(context->keptPicture);
+            context->previewCropBuffer.Reset();
+        }
         break;
     default:
         break;

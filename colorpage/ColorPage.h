@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "colorpage/PictureDecoding.h"
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
 #include "settings/ColorSettings.h"
@@ -27,6 +28,10 @@ struct ColorPageContext {
     // picture, from WM_INITDIALOG to WM_DESTROY; empty when it could not be
     // had, and the page then goes on without it.
     UniqueHeapBlock previewCropBuffer;
+    // The user's picture as its decoder gave it, for as long as its file
+    // stays as it was (a plain 24-bit BMP is never kept); from the first
+    // repaint or choice that decodes it to WM_DESTROY.
+    KeptPicture keptPicture;
     // The page's controls by id (kFirstControlId on), looked up once: every
     // repaint and every slider step reads and writes them, and a lookup by
     // id costs a round trip to the window server each time.

@@ -7,6 +7,9 @@
 
 #include "colorpage/ColorPage.h"
 #include "colorpage/PageControls.h"
+#include "colorpage/PictureDecoding.h"
+#include "imaging/Dib.h"
+#include "imaging/PictureHeader.h"
 #include "imaging/PictureLoader.h"
 #include "imaging/PreviewCorrection.h"
 #include "plugin/Module.h"
@@ -15,43 +18,6 @@
 namespace qz410 {
 
 namespace {
-
-class FileSource final : public ByteSource {
-public:
-    explicit FileSource(HANDLE file) : file_(file) {}
-
-    size_t Read(void* destination, size_t count) noexcept override {
-        const DWORD want = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
-        DWORD got = 0;
-        if (!ReadFile(file_, destination, want, &got, nullptr)) return 0;
-        return got;
-    }
-
-    // The crop of a large picture passes over most of its rows: moving the
-    // file position costs nothing, reading them would cost the whole file.
-    uint64_t Skip(uint64_t count) noexcept override {
-        LONG high = static_cast<LONG>(count >> 32);
-        const DWORD low = SetFilePointer(file_, static_cast<LONG>(count & 0xFFFFFFFFu), &high, FILE_CURRENT);
-        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return ByteSource::Skip(count);
-        return count;
-    }
-
-    // Lets the loader refuse a file that announces more than it holds before
-    // it makes a picture of the announced size.
-    uint64_t Remaining() noexcept override {
-        LONG high = 0;
-        const DWORD low = SetFilePointer(file_, 0, &high, FILE_CURRENT);
-        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return kUnknownLength;
-        LARGE_INTEGER size;
-        if (!GetFileSizeEx(file_, &size)) return kUnknownLength;
-        const uint64_t position = (uint64_t{static_cast<DWORD>(high)} << 32) | low;
-        const auto length = static_cast<uint64_t>(size.QuadPart);
-        return length > position ? length - position : 0;
-    }
-
-private:
-    HANDLE file_;
-};
 
 // The working picture as a DIB section of the paint DC. The section gets a
 // plain 24-bit header of the picture's size rather than the file's info
@@ -90,9 +56,32 @@ struct WorkingPicture {
     int32_t stride = 0;
 };
 
+// The page's crop buffer, empty when the page could not have one.
+std::span<uint8_t> CropBuffer(const ColorPageContext* context) {
+    if (!context->previewCropBuffer) return {};
+    return {static_cast<uint8_t*>(context->previewCropBuffer.Get()), kPreviewCropBufferSize};
+}
+
+// The kept decoded picture as this repaint's working picture, which the
+// corrections change.
+WorkingPicture FromKept(const ColorPageContext* context, DibSectionAllocator& allocator) {
+    const KeptPicture& kept = context->keptPicture;
+    const uint8_t* pixels = KeptPixels(kept, CropBuffer(context));
+    if (pixels == nullptr) return {};
+    const int64_t stride = DibStride(kept.width);
+    const auto bytes = static_cast<size_t>(stride * kept.height);
+    uint8_t* working = allocator.AllocatePicture(nullptr, 0, kept.width, kept.height, bytes);
+    if (working == nullptr) return {};
+    std::memcpy(working, pixels, bytes);
+    return {working, kept.width, kept.height, static_cast<int32_t>(stride)};
+}
+
 // The user's picture, when there is one and it can be shown. A picture that
 // cannot be used loses its path, so later repaints do not try it again;
 // one that only this page cannot cut for want of its crop buffer keeps it.
+// A plain 24-bit BMP is read afresh each time (its crop costs 192 row
+// reads); any other picture is decoded once and kept while its file stays
+// as it was.
 WorkingPicture LoadUserPicture(ColorPageContext* context, DibSectionAllocator& allocator) {
     PrivateDevMode* live = LiveDevMode(context);
     wchar_t path[kPathUnits];
@@ -100,25 +89,40 @@ WorkingPicture LoadUserPicture(ColorPageContext* context, DibSectionAllocator& a
     path[kPathUnits - 1] = 0;
     if (path[0] == 0) return {};
 
-    LoadedPicture picture;
-    picture.problem = PictureProblem::pictureNotCreated;
-    {
-        UniqueFile file = OpenDiskFile(path);
-        if (file) {
-            FileSource source(file.Get());
-            std::span<uint8_t> crop;
-            if (context->previewCropBuffer) {
-                crop = std::span<uint8_t>(static_cast<uint8_t*>(context->previewCropBuffer.Get()),
-                                          kPreviewCropBufferSize);
+    if (StillTheKeptFile(context->keptPicture, path)) {
+        WorkingPicture kept = FromKept(context, allocator);
+        if (kept.pixels == nullptr) std::memset(live->previewImagePath, 0, sizeof live->previewImagePath);
+        return kept;
+    }
+    // Whatever is read now goes through the crop buffer, which holds a kept
+    // crop.
+    ForgetKeptPicture(context->keptPicture);
+
+    bool keepPath = false;
+    WorkingPicture shown;
+    if (UniqueFile file = OpenDiskFile(path)) {
+        FileSource source(file.Get());
+        const PictureHeader header = ReadPictureHeader(source);
+        if (header.plainBitmap) {
+            LONG high = 0;
+            SetLastError(NO_ERROR);
+            if (SetFilePointer(file.Get(), 0, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+                GetLastError() == NO_ERROR) {
+                const LoadedPicture picture = LoadPreviewPicture(source, allocator, CropBuffer(context));
+                if (picture.Usable()) shown = {picture.pixels, picture.width, picture.height, picture.stride};
+                keepPath = picture.problem == PictureProblem::noCropBuffer;
             }
-            picture = LoadPreviewPicture(source, allocator, crop);
+        } else {
+            const DecodeOutcome outcome =
+                DecodePicture(file.Get(), path, header, CropBuffer(context), context->keptPicture);
+            if (outcome == DecodeOutcome::decoded) shown = FromKept(context, allocator);
+            keepPath = outcome == DecodeOutcome::noCropBuffer;
         }
     }
-    if (picture.Usable()) return {picture.pixels, picture.width, picture.height, picture.stride};
-    if (picture.problem != PictureProblem::noCropBuffer) {
+    if (shown.pixels == nullptr && !keepPath) {
         std::memset(live->previewImagePath, 0, sizeof live->previewImagePath);
     }
-    return {};
+    return shown;
 }
 
 // The built-in picture straight from the module's resource data, a packed

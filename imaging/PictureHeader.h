@@ -34,8 +34,10 @@ enum class HeaderVerdict : uint8_t {
 struct PictureHeader {
     PictureFormat format = PictureFormat::unknown;
     HeaderVerdict verdict = HeaderVerdict::notPicture;
-    // "BM" with a 24-bit, uncompressed BITMAPINFOHEADER (the 16-bit value at
-    // file offset 28 is 24 and the 32-bit one at 30 is 0): the loader's own
+    // "BM" with a pixel offset that leaves room for a bit count (bfOffBits,
+    // at file offset 10, of 30 or more) and a 24-bit, uncompressed info
+    // header (the 16-bit value at file offset 28 is 24 and the 32-bit one at
+    // 30 is 0; a file that ends before offset 34 is not plain): the loader's own
     // path (LoadPreviewPicture), which reads it afresh on every repaint and
     // decides alone whether it is usable. Nothing else is read of it and
     // the verdict does not apply.

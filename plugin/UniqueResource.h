@@ -142,6 +142,26 @@ UniqueHeapObject<T> MakeHeapObject() noexcept {
     return UniqueHeapObject<T>(block == nullptr ? nullptr : ::new (block) T());
 }
 
+// A COM interface pointer the code holds a reference of.
+template <typename Interface>
+struct ComTraits {
+    using Type = Interface*;
+    static Type Invalid() noexcept { return nullptr; }
+    void Close(Type object) const noexcept { object->Release(); }
+};
+template <typename Interface>
+using UniqueCom = UniqueResource<ComTraits<Interface>>;
+
+// COM initialised on this thread by the code, and so to be undone by it:
+// CoInitializeEx answered S_OK or S_FALSE. A thread that had COM in another
+// apartment (RPC_E_CHANGED_MODE) is left as it was.
+struct ComApartmentTraits {
+    using Type = bool;
+    static Type Invalid() noexcept { return false; }
+    void Close(Type) const noexcept { CoUninitialize(); }
+};
+using UniqueComApartment = UniqueResource<ComApartmentTraits>;
+
 }  // namespace qz410
 
 namespace qz410 {

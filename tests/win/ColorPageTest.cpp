@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <objbase.h>
+#include <olectl.h>
+#include <wincodec.h>
 
 #include <algorithm>
 #include <cstring>
@@ -25,6 +28,7 @@
 #include "tests/win/TestHost.h"
 #include "tools/qz410host/DialogPerson.h"
 #include "tools/qz410host/HostSession.h"
+#include "tools/qz410host/PictureFiles.h"
 
 namespace qz410test {
 namespace {
@@ -63,6 +67,9 @@ struct SystemScript {
     std::string failing;
     SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
     HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
+    bool noImagingComponent = false;  // the system has no WIC (Windows 2000, a plain XP)
+    bool oleLoadFails = false;
+    int decoders = 0;  // system decoders created, WIC's or OLE's
 };
 SystemScript* script = nullptr;
 decltype(&WriteFile) realWriteFile = nullptr;
@@ -70,6 +77,8 @@ decltype(&HeapAlloc) realHeapAlloc = nullptr;
 decltype(&CreateFileW) realCreateFile = nullptr;
 decltype(&SetEndOfFile) realSetEndOfFile = nullptr;
 decltype(&FlushFileBuffers) realFlush = nullptr;
+decltype(&CoCreateInstance) realCoCreate = nullptr;
+decltype(&OleLoadPicture) realOleLoad = nullptr;
 
 std::wstring FilterOf(LPCWSTR filter) {
     std::wstring text;
@@ -123,6 +132,21 @@ bool Fails(const char* call) {
 BOOL WINAPI ScriptedSetEndOfFile(HANDLE file) { return !Fails("SetEndOfFile") && realSetEndOfFile(file); }
 BOOL WINAPI ScriptedFlush(HANDLE file) { return !Fails("FlushFileBuffers") && realFlush(file); }
 
+HRESULT WINAPI ScriptedCoCreate(REFCLSID id, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
+    if (IsEqualCLSID(id, CLSID_WICImagingFactory) && script->noImagingComponent) {
+        *object = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
+    if (!IsEqualCLSID(id, CLSID_WICImagingFactory)) ++script->decoders;
+    return realCoCreate(id, outer, context, iid, object);
+}
+HRESULT WINAPI ScriptedOleLoad(LPSTREAM stream, LONG size, BOOL runnable, REFIID iid, LPVOID* object) {
+    ++script->decoders;
+    if (!script->oleLoadFails) return realOleLoad(stream, size, runnable, iid, object);
+    *object = nullptr;
+    return CTL_E_INVALIDPICTURE;
+}
+
 LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     if ((script->failAllocationOf != 0 && bytes == script->failAllocationOf) ||
         (script->failHeap != nullptr && heap == script->failHeap)) {
@@ -147,6 +171,75 @@ LRESULT CALLBACK PageSpy(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     return CallWindowProcW(pageProc, window, message, wParam, lParam);
 }
 
+// ---- Pictures made by the system's own encoders ---------------------------
+
+// Every byte of a picture's rows a known function of its place; a palette
+// picture's indices run over 16 colours. 16-bit channels repeat their byte,
+// so that every converter takes the same 8 bits of them.
+std::vector<uint8_t> PatternRows(UINT width, UINT height, int bitsPerPixel, bool palette, UINT* stride) {
+    *stride = (width * bitsPerPixel + 7) / 8;
+    std::vector<uint8_t> rows(size_t{*stride} * height);
+    for (UINT y = 0; y < height; ++y) {
+        for (UINT i = 0; i < *stride; ++i) {
+            const UINT x = i * 8 / bitsPerPixel;
+            uint8_t value = qz410::test::PatternByte(x, y, static_cast<int>(i % 4));
+            if (palette) value = static_cast<uint8_t>((x / 7 + y / 5) % 16);
+            if (bitsPerPixel >= 48 && i % 2 == 1) value = rows[size_t{*stride} * y + i - 1];
+            rows[size_t{*stride} * y + i] = value;
+        }
+    }
+    return rows;
+}
+
+std::vector<uint32_t> SixteenColours() {
+    std::vector<uint32_t> colours;
+    for (uint32_t i = 0; i < 16; ++i) colours.push_back(0xFF000000u | (i * 0x0F0000u) | ((15 - i) * 0x1100u) | (i * 37 % 256));
+    return colours;
+}
+
+std::vector<uint8_t> Encoded(const GUID& container, const GUID& format, UINT width, UINT height, int bitsPerPixel,
+                             bool palette = false) {
+    UINT stride = 0;
+    const std::vector<uint8_t> rows = PatternRows(width, height, bitsPerPixel, palette, &stride);
+    wchar_t temp[MAX_PATH], name[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetTempFileNameW(temp, L"pic", 0, name);
+    std::vector<uint8_t> bytes;
+    if (qz410host::EncodePicture(name, container, format, width, height, stride, rows,
+                                 palette ? SixteenColours() : std::vector<uint32_t>{})) {
+        bytes = qz410host::ReadWholeFile(name);
+    }
+    DeleteFileW(name);
+    return bytes;
+}
+
+std::vector<uint8_t> SmallJpeg() {
+    return Encoded(GUID_ContainerFormatJpeg, GUID_WICPixelFormat24bppBGR, 260, 210, 24);
+}
+std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t length) {
+    bytes.resize(std::min(bytes.size(), length));
+    return bytes;
+}
+// A PNG's signature and header chunk that announce 65,535 x 65,535 (40
+// bytes with the start of a data chunk); its CRC is right.
+std::vector<uint8_t> PngAnnouncing(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    for (uint32_t v : {width, height}) {
+        for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(v >> shift));
+    }
+    for (uint8_t b : {8, 2, 0, 0, 0}) bytes.push_back(b);
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 12; i < bytes.size(); ++i) {
+        crc ^= bytes[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(crc >> shift));
+    for (uint8_t b : {0, 0, 0, 0}) bytes.push_back(b);
+    return bytes;
+}
+std::vector<uint8_t> HugePng() { return PngAnnouncing(65535, 65535); }
+
 // ---- The page in the sheet -------------------------------------------------
 
 class ColorPage : public ::testing::Test {
@@ -168,6 +261,8 @@ protected:
         realCreateFile = Patch("kernel32.dll", "CreateFileW", &ScriptedCreateFile);
         realSetEndOfFile = Patch("kernel32.dll", "SetEndOfFile", &ScriptedSetEndOfFile);
         realFlush = Patch("kernel32.dll", "FlushFileBuffers", &ScriptedFlush);
+        realCoCreate = Patch("ole32.dll", "CoCreateInstance", &ScriptedCoCreate);
+        realOleLoad = Patch("oleaut32.dll", "OleLoadPicture", &ScriptedOleLoad);
         for (auto& patch : patches) ASSERT_TRUE(*patch);
     }
 
@@ -370,7 +465,7 @@ TEST_F(ColorPage, DefaultSettingsRestoreTheControlsAndClearThePictureAtOnce) {
     EXPECT_EQ(Live().settings.brightness, 3);  // the settings wait for leave or apply
 }
 
-TEST_F(ColorPage, SelectFileTakesOnlyA24BitBitmap) {
+TEST_F(ColorPage, SelectFileTakesWhatThePreviewCanShow) {
     qz410::test::BmpLayout eightBit;
     eightBit.bitCount = 8;
     qz410::test::BmpLayout shortOffset;
@@ -384,7 +479,10 @@ TEST_F(ColorPage, SelectFileTakesOnlyA24BitBitmap) {
     WriteFileBytes(L"offset.bmp", qz410::test::MakeBmp(shortOffset));
     WriteFileBytes(L"cut.bmp", cut);
     WriteFileBytes(L"text.bmp", std::vector<uint8_t>(text.begin(), text.end()));
-    const std::wstring earlier = PathOf(L"earlier.bmp");
+    WriteFileBytes(L"huge.png", HugePng());
+    WriteFileBytes(L"photo.jpg", SmallJpeg());
+    WriteFileBytes(L"cut.jpg", Cut(SmallJpeg(), 200));
+    std::wstring earlier = PathOf(L"earlier.bmp");
     SetLivePath(earlier);
     WriteFileBytes(L"earlier.bmp", trueColor);
     Open();
@@ -395,12 +493,15 @@ TEST_F(ColorPage, SelectFileTakesOnlyA24BitBitmap) {
         bool taken;
     } cases[] = {
         {nullptr, nullptr, false},
-        {L"eight.bmp", L"Select a 24-bit true color bitmap image file.", false},
-        {L"text.bmp", L"This is not a bitmap image file.", false},
+        {L"text.bmp", L"This is not a picture file.", false},
         {L"cut.bmp", L"This is not a bitmap image file.", false},
         {L"offset.bmp", L"This is not a bitmap image file.", false},
         {L"missing.bmp", L"Could not open file.", false},
+        {L"huge.png", L"This picture is too large.", false},
+        {L"cut.jpg", L"This is not a picture file.", false},
         {L"true.bmp", nullptr, true},
+        {L"eight.bmp", nullptr, true},
+        {L"photo.jpg", nullptr, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file != nullptr ? c.file : L"cancelled");
@@ -410,13 +511,16 @@ TEST_F(ColorPage, SelectFileTakesOnlyA24BitBitmap) {
         EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
                                                         : std::vector<std::wstring>{});
         EXPECT_EQ(LivePath(), c.taken ? PathOf(c.file) : earlier);
+        if (c.taken) earlier = PathOf(c.file);
     }
     ASSERT_FALSE(system.dialogs.empty());
     const DialogCall& dialog = system.dialogs.front();
     EXPECT_FALSE(dialog.save);
     EXPECT_EQ(dialog.structSize, sizeof(OPENFILENAMEW));
     EXPECT_EQ(dialog.owner, page);
-    EXPECT_EQ(dialog.filter, L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0"s);
+    EXPECT_EQ(dialog.filter,
+              L"Pictures\0*.bmp;*.dib;*.jpg;*.jpeg;*.jpe;*.jfif;*.png;*.gif;*.tif;*.tiff\0"
+              L"24-bit true color bitmap image file\0*.BMP\0All\0*.*\0"s);
     EXPECT_EQ(dialog.filterIndex, 1u);
     EXPECT_EQ(dialog.maxFile, 260u);
     EXPECT_EQ(dialog.flags, 0x1801u);
@@ -793,6 +897,171 @@ TEST_F(ColorPage, PreviewShowsTheCorrectedPictureOneToOne) {
         EXPECT_EQ(frame[0] + frame[1] + frame[2], 0) << "the frame's left side";
         EXPECT_EQ(LivePath(), c.file != nullptr ? PathOf(c.file) : L"");
         session.Press(PSBTN_CANCEL);
+    }
+}
+
+// ---- Pictures through the system's decoders --------------------------------
+
+// The preview's 192 x 192 square as the screen shows it.
+std::vector<uint8_t> PreviewSquare(HWND page) {
+    InvalidateRect(page, nullptr, TRUE);
+    UpdateWindow(page);
+    int width = 0, height = 0;
+    const std::vector<unsigned char> shown = qz410host::CaptureClient(page, &width, &height);
+    std::vector<uint8_t> square;
+    if (width < 198 || height < 198) return square;
+    for (int y = 0; y < 192; ++y) {
+        const unsigned char* row = shown.data() + (5 + y) * 3 * width + 5 * 3;
+        square.insert(square.end(), row, row + 576);
+    }
+    return square;
+}
+
+// A picture file as a photo viewer shows it, as a 24-bit BMP: the decoder's
+// own pixels, upright (orientations 1, 6 and 8 here) and laid over white.
+std::vector<uint8_t> AsAViewerShowsIt(const std::wstring& path, int orientation) {
+    UINT w = 0, h = 0;
+    const std::vector<uint8_t> bgra = qz410host::DecodeToBgra(path, &w, &h);
+    if (bgra.empty()) return {};
+    const int width = static_cast<int>(orientation == 1 ? w : h);
+    const int height = static_cast<int>(orientation == 1 ? h : w);
+    std::vector<uint8_t> bgr(size_t{3} * w * h);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int sx = x, sy = y;
+            if (orientation == 6) sx = y, sy = static_cast<int>(h) - 1 - x;
+            if (orientation == 8) sx = static_cast<int>(w) - 1 - y, sy = x;
+            const uint8_t* p = &bgra[4 * (size_t(sy) * w + sx)];
+            for (int c = 0; c < 3; ++c) {
+                bgr[3 * (size_t(y) * width + x) + c] =
+                    static_cast<uint8_t>((p[c] * p[3] + 255 * (255 - p[3]) + 127) / 255);
+            }
+        }
+    }
+    return qz410host::BitmapFileOf(width, height, bgr);
+}
+
+TEST_F(ColorPage, PreviewShowsEveryFormatAsItsUprightBitmapWouldBe) {
+    Live().settings = ColorSettings{3, -2, 4, 2, -1, 1, 3, 0, 1, 6, 12, 2, 0};
+    const std::vector<uint8_t> crop = Encoded(GUID_ContainerFormatPng, GUID_WICPixelFormat24bppBGR, 400, 300, 24);
+    const std::vector<uint8_t> gif =
+        Encoded(GUID_ContainerFormatGif, GUID_WICPixelFormat8bppIndexed, 300, 220, 8, true);
+    const std::vector<uint8_t> tiff = Encoded(GUID_ContainerFormatTiff, GUID_WICPixelFormat24bppBGR, 300, 400, 24);
+    struct Case {
+        const wchar_t* name;
+        std::vector<uint8_t> bytes;
+        int orientation;  // 0: refused, the built-in picture is shown
+    } cases[] = {
+        {L"crop.png", crop, 1},
+        {L"deep.png", Encoded(GUID_ContainerFormatPng, GUID_WICPixelFormat48bppRGB, 150, 120, 48), 1},
+        {L"alpha.png", Encoded(GUID_ContainerFormatPng, GUID_WICPixelFormat32bppBGRA, 230, 200, 32), 1},
+        {L"palette.gif", gif, 1},
+        {L"grey.jpg", Encoded(GUID_ContainerFormatJpeg, GUID_WICPixelFormat8bppGray, 320, 240, 8), 1},
+        {L"cmyk.jpg", Encoded(GUID_ContainerFormatJpeg, GUID_WICPixelFormat32bppCMYK, 200, 260, 32), 1},
+        {L"turned6.jpg",
+         qz410host::WithExifOrientation(
+             Encoded(GUID_ContainerFormatJpeg, GUID_WICPixelFormat24bppBGR, 400, 250, 24), 6, true),
+         6},
+        {L"turned8.jpg",
+         qz410host::WithExifOrientation(
+             Encoded(GUID_ContainerFormatJpeg, GUID_WICPixelFormat24bppBGR, 180, 300, 24), 8, false),
+         8},
+        {L"page.tif", tiff, 1},
+        {L"eight.bmp", Encoded(GUID_ContainerFormatBmp, GUID_WICPixelFormat8bppIndexed, 100, 150, 8, true), 1},
+        {L"sixteen.bmp", Encoded(GUID_ContainerFormatBmp, GUID_WICPixelFormat16bppBGR555, 250, 250, 16), 1},
+        {L"wide-png.bmp", Encoded(GUID_ContainerFormatPng, GUID_WICPixelFormat24bppBGR, 2000, 100, 24), 1},
+        {L"huge.png", HugePng(), 0},
+        {L"empty.png", PngAnnouncing(0, 0), 0},
+        {L"cut.png", Cut(crop, crop.size() / 2), 0},
+        {L"cut.gif", Cut(gif, 40), 0},
+        {L"cut.tif", Cut(tiff, tiff.size() / 2), 0},
+        {L"cut.jpg", Cut(SmallJpeg(), 200), 0},
+    };
+    Open();
+    const std::vector<uint8_t> builtIn = PreviewSquare(page);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.bytes.empty());
+        WriteFileBytes(c.name, c.bytes);
+        SetLivePath(PathOf(c.name));
+        const std::vector<uint8_t> shown = PreviewSquare(page);
+        if (c.orientation == 0) {
+            EXPECT_EQ(shown, builtIn);
+            EXPECT_EQ(LivePath(), L"");
+            continue;
+        }
+        EXPECT_EQ(LivePath(), PathOf(c.name));
+        const std::wstring bitmap = std::wstring(c.name) + L".expected.bmp";
+        WriteFileBytes(bitmap, AsAViewerShowsIt(PathOf(c.name), c.orientation));
+        SetLivePath(PathOf(bitmap));
+        EXPECT_EQ(shown, PreviewSquare(page)) << "differs from its bitmap's preview";
+        EXPECT_EQ(LivePath(), PathOf(bitmap));
+        EXPECT_NE(shown, builtIn);
+    }
+}
+
+// Decoding costs a third of a second for a camera's picture: it is done once
+// per file as it is, on whatever COM the host's thread has, which is left as
+// it was found; without the Imaging Component OLE's loader takes over.
+TEST_F(ColorPage, DecodedPicturesAreKeptAndComIsLeftAsFound) {
+    const std::vector<uint8_t> eight =
+        Encoded(GUID_ContainerFormatBmp, GUID_WICPixelFormat8bppIndexed, 300, 200, 8, true);
+    Open();
+    const std::vector<uint8_t> builtIn = PreviewSquare(page);
+    WriteFileBytes(L"eight.bmp", eight);
+    SetLivePath(PathOf(L"eight.bmp"));
+    const std::vector<uint8_t> decoded = PreviewSquare(page);
+    EXPECT_NE(decoded, builtIn);
+
+    enum Apartment { none, single, multi };
+    for (Apartment apartment : {none, single, multi}) {
+        SCOPED_TRACE(apartment);
+        const std::wstring name = L"eight" + std::to_wstring(apartment) + L".bmp";
+        WriteFileBytes(name, eight);
+        if (apartment != none) {
+            ASSERT_EQ(CoInitializeEx(nullptr, apartment == single ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED),
+                      S_OK);
+        }
+        system.decoders = 0;
+        SetLivePath(PathOf(name));
+        for (int repaint = 0; repaint < 3; ++repaint) EXPECT_EQ(PreviewSquare(page), decoded);
+        EXPECT_EQ(system.decoders, 1);
+        if (apartment != none) CoUninitialize();
+        // No COM is left on the thread: an initialisation is a first one.
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        CoUninitialize();
+    }
+
+    // A file changed since it was decoded is decoded again.
+    HANDLE file = CreateFileW(PathOf(L"eight2.bmp").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME later{};
+    GetFileTime(file, nullptr, nullptr, &later);
+    later.dwHighDateTime += 1;
+    SetFileTime(file, nullptr, nullptr, &later);
+    CloseHandle(file);
+    EXPECT_EQ(PreviewSquare(page), decoded);
+    EXPECT_EQ(system.decoders, 2);
+
+    struct Case {
+        const wchar_t* name;
+        std::vector<uint8_t> bytes;
+        bool oleFails;
+        bool shown;
+    } cases[] = {
+        {L"ole.bmp", eight, false, true},
+        {L"ole.png", Encoded(GUID_ContainerFormatPng, GUID_WICPixelFormat24bppBGR, 300, 200, 24), false, false},
+        {L"ole-fails.bmp", eight, true, false},
+    };
+    system.noImagingComponent = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        system.oleLoadFails = c.oleFails;
+        WriteFileBytes(c.name, c.bytes);
+        SetLivePath(PathOf(c.name));
+        EXPECT_EQ(PreviewSquare(page), c.shown ? decoded : builtIn);
+        EXPECT_EQ(LivePath(), c.shown ? PathOf(c.name) : L"");
     }
 }
 

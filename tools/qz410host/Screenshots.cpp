@@ -4,6 +4,8 @@
 // list open, and the Version page.
 #include "tools/qz410host/Screenshots.h"
 
+#include <wincodec.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "tools/qz410host/DialogPerson.h"
 #include "tools/qz410host/HostPages.h"
 #include "tools/qz410host/HostSession.h"
+#include "tools/qz410host/PictureFiles.h"
 
 namespace qz410host {
 
@@ -33,37 +36,28 @@ constexpr size_t kPreviewPathOffset = 40;
 
 const wchar_t* Arch() { return sizeof(void*) == 4 ? L"x86" : L"x64"; }
 
-// A 192 x 192 picture, the preview's own size, with what colour
-// corrections show well: a sky gradient, a sun, a skin tone, saturated
-// primaries, fine stripes and a grey ramp.
-bool WriteSamplePicture(const std::wstring& path) {
-    constexpr int width = 192, height = 192;
-    constexpr int stride = width * 3;
-    std::vector<unsigned char> file(54 + stride * height);
-    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&file[at], &v, 4); };
-    auto put16 = [&](size_t at, uint16_t v) { std::memcpy(&file[at], &v, 2); };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<uint32_t>(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, width);
-    put32(22, height);
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, static_cast<uint32_t>(stride * height));
+// A photo of a camera's proportions, 480 x 360, whose centre 192 x 192 (the
+// part the preview shows of a larger picture) holds what colour corrections
+// show well: a sky gradient, a sun, a skin tone, saturated primaries, fine
+// stripes and a grey ramp; around it sky and meadow go on. Written as a JPEG
+// through the system's own encoder, as a camera or phone would have.
+bool WriteSamplePhoto(const std::wstring& path) {
+    constexpr int width = 480, height = 360;
+    // The preview's square: x0 = 480 / 2 - 96, and 84 rows from the bottom.
+    constexpr int left = 144, top = 84;
+    std::vector<uint8_t> rows(size_t{3} * width * height);
     static const int primaries[6][3] = {{220, 30, 30},  {30, 180, 40},  {30, 60, 220},
                                         {30, 200, 210}, {210, 40, 190}, {240, 220, 30}};
-    for (int y = 0; y < height; ++y) {  // y counts from the top
-        unsigned char* row = &file[54 + stride * (height - 1 - y)];
-        for (int x = 0; x < width; ++x) {
+    for (int row = 0; row < height; ++row) {
+        for (int column = 0; column < width; ++column) {
+            const int x = column - left, y = std::clamp(row - top, -96, 191);  // the square's own place
             int r, g, b;
             if (y < 96) {  // sky, lighter towards the horizon
-                r = 90 + y * 5 / 4;
-                g = 140 + y;
+                r = std::max(0, 90 + y * 5 / 4);
+                g = std::max(0, 140 + y);
                 b = 230 - y / 8;
             } else {  // meadow
-                r = 60 + (x * 7 + y * 3) % 20;
+                r = 60 + ((x * 7 + y * 3) % 20 + 20) % 20;
                 g = 150 - (y - 96) / 3;
                 b = 50;
             }
@@ -78,18 +72,14 @@ bool WriteSamplePicture(const std::wstring& path) {
                 const int* p = primaries[(x - 6) / 30];
                 r = p[0], g = p[1], b = p[2];
             }
-            if (y >= 170) r = g = b = x * 255 / (width - 1);  // grey ramp
-            row[3 * x] = static_cast<unsigned char>(b);
-            row[3 * x + 1] = static_cast<unsigned char>(g);
-            row[3 * x + 2] = static_cast<unsigned char>(r);
+            if (y >= 170) r = g = b = std::clamp(x * 255 / 191, 0, 255);  // grey ramp
+            uint8_t* pixel = &rows[3 * (size_t(row) * width + column)];
+            pixel[0] = static_cast<uint8_t>(b);
+            pixel[1] = static_cast<uint8_t>(g);
+            pixel[2] = static_cast<uint8_t>(r);
         }
     }
-    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(out, file.data(), static_cast<DWORD>(file.size()), &written, nullptr) &&
-                    written == file.size();
-    return CloseHandle(out) && ok;
+    return EncodePicture(path, GUID_ContainerFormatJpeg, GUID_WICPixelFormat24bppBGR, width, height, 3 * width, rows);
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -151,8 +141,8 @@ int RunScreenshots(const wchar_t* dllPath, const std::wstring& directory, std::w
     const std::wstring dir = FullPath(directory);
     CreateDirectoryW(dir.c_str(), nullptr);
     if (picture.empty()) {
-        picture = dir + L"\\sample-picture.bmp";
-        if (!WriteSamplePicture(picture)) {
+        picture = dir + L"\\sample-photo.jpg";
+        if (!WriteSamplePhoto(picture)) {
             std::printf("cannot write %ls\n", picture.c_str());
             return 1;
         }

@@ -174,7 +174,7 @@ int Usage(int status) {
         "       qz410host --document|--device [--devmode FILE] [path\\to\\QZ410UI.DLL]\n"
         "         opens the printing preferences or the printer's properties; the device\n"
         "         mode is kept in FILE (default: qz410host.devmode beside the program)\n"
-        "       qz410host --screenshots DIR [--picture FILE.bmp] [path\\to\\QZ410UI.DLL]\n"
+        "       qz410host --screenshots DIR [--picture FILE] [path\\to\\QZ410UI.DLL]\n"
         "         sets a few controls as a person would and saves the Color correction\n"
         "         page, the option page and the Version page as PNG files in DIR\n"
         "       qz410host --install-printer NAME\n"
