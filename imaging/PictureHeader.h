@@ -39,11 +39,13 @@ struct PictureHeader {
     // header (the 16-bit value at file offset 28 is 24 and the 32-bit one at
     // 30 is 0; a file that ends before offset 34 is not plain): the loader's own
     // path (LoadPreviewPicture), which reads it afresh on every repaint and
-    // decides alone whether it is usable. Nothing else is read of it and
-    // the verdict does not apply.
+    // decides alone whether it is usable. Nothing else is read of it: the
+    // sizes stay 0 and the verdict (notPicture) does not apply.
     bool plainBitmap = false;
     // The stored size, before the orientation is applied. For a GIF the
-    // first image's; the logical screen must fit the limits as well.
+    // first image's; the logical screen must fit the limits as well (a
+    // screen of 0 x 0 is not refused here). Set as announced for a tooLarge
+    // verdict too.
     uint32_t width = 0;
     uint32_t height = 0;
     // EXIF orientation, tag 274 in the first IFD of a JPEG's APP1 "Exif"
@@ -54,8 +56,13 @@ struct PictureHeader {
 // Reads the header from the start of `file`, front to back (Skip passes over
 // what is not needed: a TIFF's first directory may lie anywhere after its
 // 8-byte header, a JPEG's start of frame after segments of any length).
-// Reads no more than the header needs: at most one JPEG segment (64 KB) is
-// held at a time.
+// Nothing is allocated: the file is read through a 4 KB window on the stack,
+// so its position afterwards may lie up to 4 KB past the header, and no
+// segment or directory is held whole (a JPEG's EXIF directory and a TIFF's
+// are read entry by entry). The time is that of the few reads the header
+// takes, but for a file that puts many small pieces before its size (JPEG
+// segments or fill bytes, GIF extension blocks, TIFF entries), which are
+// read through up to the file's end.
 PictureHeader ReadPictureHeader(ByteSource& file) noexcept;
 
 // Orientations 5 to 8 turn the picture a quarter, so its sides swap.
@@ -79,7 +86,10 @@ PixelRect ShownPart(uint32_t shownWidth, uint32_t shownHeight) noexcept;
 
 // The rectangle of the stored picture (storedWidth x storedHeight) that
 // holds the shown rectangle `shown` of the picture turned upright by
-// `orientation`.
+// `orientation` (outside 1..8 as 1): a block of that rectangle, decoded as
+// stored and given to PlaceStoredRows with its own size and the same
+// orientation, becomes exactly the shown rectangle. A 1 x 1 `shown` gives
+// the stored pixel that shows there.
 PixelRect StoredRect(uint8_t orientation, uint32_t storedWidth, uint32_t storedHeight, PixelRect shown) noexcept;
 
 // Lays rows of a stored block over white and turns them upright into the
@@ -90,7 +100,10 @@ PixelRect StoredRect(uint8_t orientation, uint32_t storedWidth, uint32_t storedH
 // them 0). The shown block is the stored one turned by `orientation`
 // (sides swapped for 5 to 8), a bottom-up 24-bit DIB at `shown` with row
 // stride `shownStride` (DibStride of its width). Over white, each channel
-// becomes (c * a + 255 * (255 - a) + 127) / 255.
+// becomes (c * a + 255 * (255 - a) + 127) / 255. Rows given outside the
+// stored block are not placed; an orientation outside 1..8 counts as 1.
+// Called strip by strip (any `firstRow`, any `rows`), it fills the shown
+// block the same as called once for the whole.
 void PlaceStoredRows(const uint8_t* bgra, size_t bgraStride, int32_t storedWidth, int32_t storedHeight,
                      int32_t firstRow, int32_t rows, uint8_t orientation, bool opaque, uint8_t* shown,
                      int64_t shownStride) noexcept;
