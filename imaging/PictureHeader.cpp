@@ -122,15 +122,22 @@ PictureHeader Judge(PictureHeader header, uint32_t width, uint32_t height) {
 // sizes) or an info header of 40 bytes or more (signed 32-bit sizes).
 PictureHeader ReadBitmap(HeaderBytes& bytes, PictureHeader header) {
     // The loader's own test, word for word, so that whatever it takes goes
-    // to it and whatever it refuses for its depth or compression does not.
+    // to it and whatever it refuses for its depth or compression does not;
+    // a pixel offset that leaves no room for the bit count leaves nothing
+    // for the loader to test.
     const uint8_t* loaderFields = bytes.Peek(34);
-    if (loaderFields != nullptr && Le16(loaderFields + 28) == 24 && Le32(loaderFields + 30) == 0) {
+    if (loaderFields != nullptr && Le32(loaderFields + 10) >= 30 && Le16(loaderFields + 28) == 24 &&
+        Le32(loaderFields + 30) == 0) {
         header.plainBitmap = true;
         return header;
     }
     const uint8_t* core = bytes.Peek(14 + 12);
     if (core == nullptr) return header;
     const uint32_t headerSize = Le32(core + 14);
+    // Pixels that would begin inside the headers are no bitmap's: decoders
+    // differ in what they make of them (Windows' may read the header as
+    // pixels).
+    if (Le32(core + 10) < 14 + uint64_t{headerSize}) return header;
     if (headerSize == 12) return Judge(header, Le16(core + 18), Le16(core + 20));
     if (headerSize < 40) return header;
     const uint8_t* info = bytes.Peek(14 + 40);

@@ -107,6 +107,9 @@ Bytes CoreBmp(uint16_t width, uint16_t height) {
     return Cat({Text("BM", 2), Le(26 + 6, 4), Le(0, 4), Le(26 + 6, 4), Le(12, 4), Le(width, 2), Le(height, 2),
                 Le(1, 2), Le(1, 2), Bytes(6, 0xFF)});
 }
+Bytes PixelsAt(uint32_t bfOffBits, const Bytes& bmp) {
+    return Cat({Part(bmp, 0, 10), Le(bfOffBits, 4), Part(bmp, 14, bmp.size())});
+}
 // Headers only: the sizes are written over those of a 1 x 1 picture.
 Bytes InfoBmp(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression = 0) {
     Bytes b = test::MakeBmp({.width = 1, .height = 1, .bitCount = bitCount, .compression = compression,
@@ -144,6 +147,8 @@ TEST(PictureHeaderTest, ReadsEachFormatsSizeAndOrientation) {
         {"core header BMP", CoreBmp(1000, 700), bitmap, usable, 1000, 700},
         {"BMP of the lowest height", InfoBmp(10, INT32_MIN, 8), bitmap, tooLarge, 10, 0x80000000u},
         {"BMP of width 0", InfoBmp(0, 10, 8), bitmap, notPicture},
+        {"BMP whose pixels begin in its headers", PixelsAt(20, InfoBmp(10, 10, 8)), bitmap, notPicture},
+        {"24-bit BMP whose pixels begin in its headers", PixelsAt(20, InfoBmp(10, 10, 24)), bitmap, notPicture},
         {"BMP of negative width", InfoBmp(-10, 10, 8), bitmap, notPicture},
         {"BMP cut in its info header", Part(InfoBmp(10, 10, 8), 0, 40), bitmap,
          notPicture},

@@ -97,7 +97,9 @@ std::vector<uint8_t> BitmapFileOf(int width, int height, const std::vector<uint8
     auto put = [&](size_t at, uint32_t value, size_t bytes) { std::memcpy(&file[at], &value, bytes); };
     file[0] = 'B';
     file[1] = 'M';
-    put(2, static_cast<uint32_t>(file.size()), 4);
+    // Two bytes past the file: the preview reads two pixel bytes fewer than
+    // bfSize announces, and these pixels must all be read.
+    put(2, static_cast<uint32_t>(file.size() + 2), 4);
     put(10, 54, 4);
     put(14, 40, 4);
     put(18, static_cast<uint32_t>(width), 4);

@@ -21,7 +21,8 @@ bool EncodePicture(const std::wstring& path, const GUID& container, const GUID& 
 // top-down 32-bit blue-green-red-alpha rows; empty when it cannot.
 std::vector<uint8_t> DecodeToBgra(const std::wstring& path, UINT* width, UINT* height);
 
-// A bottom-up 24-bit BMP file of top-down 24-bit blue-green-red pixels.
+// A bottom-up 24-bit BMP file of top-down 24-bit blue-green-red pixels,
+// every one of which the preview reads.
 std::vector<uint8_t> BitmapFileOf(int width, int height, const std::vector<uint8_t>& bgr);
 
 // A JPEG with an EXIF segment that holds only the orientation (tag 274),
