@@ -202,7 +202,7 @@ TEST(PictureHeaderTest, ReadsEachFormatsSizeAndOrientation) {
         {"TIFF size of two values", Tiff(true, {{256, 3, 2, 100}, {257, 3, 1, 100}}), tiff, notPicture, 0, 100},
         {"TIFF IFD inside its header", Tiff(false, {{256, 3, 1, 100}, {257, 3, 1, 100}}, 0, 4), tiff, notPicture},
         {"TIFF IFD past the end", Tiff(true, {{256, 3, 1, 100}, {257, 3, 1, 100}}, 0, 1000), tiff, notPicture},
-        {"BigTIFF", Cat({Text("II+\0", 4), Le(8, 2), Le(0, 2), Le(16, 8)}), unknown, notPicture},
+        {"BigTIFF", Cat({Text("II+\0", 4), Le(8, 2), Le(0, 2), Le(16, 4), Le(0, 4)}), unknown, notPicture},
 
         {"empty", {}, unknown, notPicture},
         {"text", Text("Picture", 7), unknown, notPicture},

@@ -18,6 +18,7 @@
 #include <vector>
 
 int PictureLoaderFuzzOne(const uint8_t* data, size_t size);
+int PictureHeaderFuzzOne(const uint8_t* data, size_t size);
 int ColorSettingsFileFuzzOne(const uint8_t* data, size_t size);
 int DevModeFuzzOne(const uint8_t* data, size_t size);
 int FilterFuzzOne(const uint8_t* data, size_t size);
@@ -33,6 +34,7 @@ struct Target {
 
 constexpr Target kTargets[] = {
     {"PictureLoader", PictureLoaderFuzzOne},
+    {"PictureHeader", PictureHeaderFuzzOne},
     {"ColorSettingsFile", ColorSettingsFileFuzzOne},
     {"DevMode", DevModeFuzzOne},
     {"Filter", FilterFuzzOne},

@@ -93,6 +93,93 @@ def picture_loader():
         write(t, name + ".bmp", data)
 
 
+# --- PictureHeader: the start of a picture file of each format the preview
+# takes, read before any decoder sees it. Each input is read both through a
+# seeking source and through read-and-drop.
+
+def jpeg_segment(marker, payload):
+    return bytes([0xFF, marker]) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def jpeg_frame(marker, width, height):
+    return jpeg_segment(marker, struct.pack(">BHHB", 8, height, width, 3) + bytes([1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1]))
+
+
+def tiff_block(big, entries, gap=0, ifd=None):
+    order = ">" if big else "<"
+    data = (b"MM" if big else b"II") + struct.pack(order + "HI", 42, 8 + gap if ifd is None else ifd)
+    data += bytes((i * 37) & 0xFF for i in range(gap)) + struct.pack(order + "H", len(entries))
+    for tag, kind, count, value in entries:
+        packed = struct.pack(order + "HH", value, 0) if kind == 3 else struct.pack(order + "I", value)
+        data += struct.pack(order + "HHI", tag, kind, count) + packed
+    return data + struct.pack(order + "I", 0)
+
+
+def exif(big, orientation, kind=3, count=1):
+    entries = [(271, 2, 4, 0), (272, 2, 4, 0), (274, kind, count, orientation), (282, 5, 1, 0)]
+    return jpeg_segment(0xE1, b"Exif\0\0" + tiff_block(big, entries))
+
+
+def png(width, height):
+    return b"\x89PNG\r\n\x1a\n" + struct.pack(">I4sIIBBBBBI", 13, b"IHDR", width, height, 8, 6, 0, 0, 0, 0)
+
+
+def gif(screen, flags, blocks, size, version=b"GIF89a"):
+    table = bytes(3 << ((flags & 7) + 1)) if flags & 0x80 else b""
+    return (version + struct.pack("<HHBBB", screen[0], screen[1], flags, 0, 0) + table + blocks +
+            b"\x2c" + struct.pack("<HHHHB", 0, 0, size[0], size[1], 0) + b"\x02\x02\x44\x01\x00\x3b")
+
+
+def picture_header():
+    t = "PictureHeader"
+    soi = b"\xff\xd8"
+    jfif = jpeg_segment(0xE0, b"JFIF\0\x01\x01\0\0\x01\0\x01\0\0")
+    tables = (jpeg_segment(0xDB, bytes([0]) + bytes(range(1, 65))) +
+              jpeg_segment(0xC4, bytes([0]) + bytes([0, 1, 5, 1, 1, 1, 1, 1, 1]) + bytes(7) + bytes(range(12))))
+    comment = b"\x21\xfe\x05hello\x00"
+    control = b"\x21\xf9\x04\x01\x00\x00\x00\x00"
+    netscape = b"\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00"
+    seeds = {
+        "bmp_plain_24.bmp": bmp(4, 3),
+        "bmp_8bit.bmp": bmp(300, 200, bit_count=8, info_size=40 + 1024, pixels=bytes(16)),
+        "bmp_32bit_topdown.bmp": bmp(640, -480, bit_count=32, pixels=bytes(16)),
+        "bmp_bitfields_v5.bmp": bmp(33, 17, bit_count=16, compression=3, bi_size=124, info_size=124,
+                                    pixels=bytes(16)),
+        "bmp_core.bmp": b"BM" + struct.pack("<IHHIIHHHH", 32, 0, 0, 32, 12, 1000, 700, 1, 8) + bytes(6),
+        "bmp_lowest_height.bmp": bmp(10, -0x80000000, bit_count=4, pixels=b""),
+        "jpeg_exif_mm_6.jpg": soi + jfif + exif(True, 6) + tables + jpeg_frame(0xC0, 640, 480) +
+                              jpeg_segment(0xDA, bytes([1, 1, 0, 0, 63, 0])) + b"\x12\x34\xff\xd9",
+        "jpeg_exif_ii_8_progressive.jpg": soi + exif(False, 8) + b"\xff\xff\xff\xd0\xff\x01" +
+                                          jpeg_frame(0xC2, 6000, 4000),
+        "jpeg_exif_long_orientation.jpg": soi + exif(False, 6, kind=4) + jpeg_frame(0xC1, 7, 9),
+        "jpeg_large_segments.jpg": soi + exif(True, 3) + jpeg_segment(0xE2, bytes(5000)) +
+                                   jpeg_segment(0xED, bytes(range(256)) * 20) + jpeg_frame(0xC0, 4000, 3000),
+        # Small enough for the target to place a block of the input's bytes.
+        "jpeg_small_exif_6.jpg": soi + exif(True, 6) + jpeg_frame(0xC0, 7, 9),
+        "jpeg_small_exif_7.jpg": soi + exif(False, 7) + jpeg_frame(0xC0, 100, 40),
+        "jpeg_dnl_height_0.jpg": soi + jpeg_frame(0xC0, 640, 0),
+        "jpeg_huge.jpg": soi + jpeg_frame(0xC3, 65535, 65535),
+        "jpeg_scan_first.jpg": soi + jpeg_segment(0xDA, bytes(6)) + jpeg_frame(0xC0, 8, 8),
+        "png.png": png(800, 600) + struct.pack(">I4s", 0, b"IEND"),
+        "png_huge.png": png(65535, 65535),
+        "png_zero.png": png(0, 0),
+        "gif_extensions.gif": gif((500, 400), 0xF7, control + comment + netscape, (320, 200)),
+        "gif87_plain.gif": gif((16, 16), 0x00, b"", (16, 16), version=b"GIF87a"),
+        "gif_screen_too_large.gif": gif((40000, 10), 0x80, b"", (16, 16)),
+        "gif_trailer_first.gif": b"GIF89a" + struct.pack("<HHBBB", 8, 8, 0, 0, 0) + control + b"\x3b",
+        "tiff_mm_ifd_after_pixels.tif": tiff_block(True, [(254, 4, 1, 0), (256, 3, 1, 1200), (257, 3, 1, 900),
+                                                          (258, 3, 3, 8)], gap=5000),
+        "tiff_ii_long.tif": tiff_block(False, [(257, 4, 1, 20000), (256, 4, 1, 3000)], gap=16),
+        "tiff_ifd_in_header.tif": tiff_block(False, [(256, 3, 1, 10), (257, 3, 1, 10)], ifd=4),
+        "tiff_many_entries.tif": tiff_block(True, [(300 + i, 3, 1, i) for i in range(400)] +
+                                            [(256, 3, 1, 64), (257, 3, 1, 48)]),
+        "bigtiff.tif": b"II+\0" + struct.pack("<HHQ", 8, 0, 16),
+        "empty": b"",
+    }
+    for name, data in seeds.items():
+        write(t, name, data)
+
+
 # --- ColorSettingsFile: a 4-byte header (32, 100) and 28 bytes of settings.
 
 def settings(b=0, c=0, s=0, cr=0, mg=0, yb=0, sharp=0, r1=0, enabled=0, amount=5, radius=10,
@@ -257,6 +344,7 @@ def printer_name():
 
 if __name__ == "__main__":
     picture_loader()
+    picture_header()
     color_settings_file()
     dev_mode()
     filters()
