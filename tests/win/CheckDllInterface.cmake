@@ -20,7 +20,7 @@ if(NOT exports STREQUAL "DllCanUnloadNow;DllGetClassObject")
 endif()
 
 set(system_dlls advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll
-    ole32.dll shell32.dll user32.dll winspool.drv)
+    ole32.dll oleaut32.dll shell32.dll user32.dll winspool.drv)
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports)
   message(FATAL_ERROR "no import table found")

@@ -10,6 +10,8 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <objbase.h>
+#include <wincodec.h>
 #include <winspool.h>
 
 #include <algorithm>
@@ -32,6 +34,7 @@
 #include "tests/win/ImportPatch.h"
 #include "tools/qz410host/HostPages.h"
 #include "tools/qz410host/HostSession.h"
+#include "tools/qz410host/PictureFiles.h"
 #include "tools/qz410host/PrinterInstall.h"
 
 namespace qz410test {
@@ -58,6 +61,7 @@ enum Kind {
     kShell,
     kWinExec,
     kFileDialog,
+    kCom,
     kKinds
 };
 const char* const kKindNames[kKinds] = {
@@ -65,6 +69,7 @@ const char* const kKindNames[kKinds] = {
     "WriteFile",          "FlushFileBuffers",    "SetEndOfFile",          "file queries",
     "CreateDIBSection",   "CreateCompatibleDC",  "SelectObject",          "CreateFontIndirectW",
     "registry read",      "ShellExecuteW",       "WinExec",               "file dialog",
+    "COM",
 };
 
 struct Injection {
@@ -106,6 +111,9 @@ decltype(&SetEndOfFile) realSetEndOfFile;
 decltype(&GetFileType) realGetFileType;
 decltype(&GetFileSizeEx) realGetFileSizeEx;
 decltype(&GetFileInformationByHandle) realGetFileInformation;
+decltype(&GetFileAttributesExW) realGetFileAttributes;
+decltype(&CoInitializeEx) realCoInitialize;
+decltype(&CoCreateInstance) realCoCreate;
 decltype(&CreateDIBSection) realCreateDibSection;
 decltype(&CreateCompatibleDC) realCreateCompatibleDc;
 decltype(&SelectObject) realSelectObject;
@@ -184,6 +192,21 @@ BOOL WINAPI InjectedGetFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
         return FALSE;
     }
     return realGetFileInformation(file, information);
+}
+BOOL WINAPI InjectedGetFileAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
+    if (Hit(kFileQuery)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return realGetFileAttributes(path, level, information);
+}
+HRESULT WINAPI InjectedCoInitialize(LPVOID reserved, DWORD model) {
+    return Hit(kCom) ? E_OUTOFMEMORY : realCoInitialize(reserved, model);
+}
+HRESULT WINAPI InjectedCoCreate(REFCLSID id, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
+    if (!Hit(kCom)) return realCoCreate(id, outer, context, iid, object);
+    *object = nullptr;
+    return E_OUTOFMEMORY;
 }
 HBITMAP WINAPI InjectedCreateDibSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section,
                                         DWORD offset) {
@@ -278,6 +301,9 @@ const Stand kStands[] = {
     {"kernel32.dll", "GetFileType", reinterpret_cast<void*>(&InjectedGetFileType), reinterpret_cast<void**>(&realGetFileType)},
     {"kernel32.dll", "GetFileSizeEx", reinterpret_cast<void*>(&InjectedGetFileSizeEx), reinterpret_cast<void**>(&realGetFileSizeEx)},
     {"kernel32.dll", "GetFileInformationByHandle", reinterpret_cast<void*>(&InjectedGetFileInformation), reinterpret_cast<void**>(&realGetFileInformation)},
+    {"kernel32.dll", "GetFileAttributesExW", reinterpret_cast<void*>(&InjectedGetFileAttributes), reinterpret_cast<void**>(&realGetFileAttributes)},
+    {"ole32.dll", "CoInitializeEx", reinterpret_cast<void*>(&InjectedCoInitialize), reinterpret_cast<void**>(&realCoInitialize)},
+    {"ole32.dll", "CoCreateInstance", reinterpret_cast<void*>(&InjectedCoCreate), reinterpret_cast<void**>(&realCoCreate)},
     {"gdi32.dll", "CreateDIBSection", reinterpret_cast<void*>(&InjectedCreateDibSection), reinterpret_cast<void**>(&realCreateDibSection)},
     {"gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(&InjectedCreateCompatibleDc), reinterpret_cast<void**>(&realCreateCompatibleDc)},
     {"gdi32.dll", "SelectObject", reinterpret_cast<void*>(&InjectedSelectObject), reinterpret_cast<void**>(&realSelectObject)},
@@ -505,18 +531,22 @@ void PaintPicture(ScenarioRun& run, const wchar_t* name) {
 }
 void PaintWholePicture(ScenarioRun& run) { PaintPicture(run, L"picture192.bmp"); }
 void PaintCrop(ScenarioRun& run) { PaintPicture(run, L"picture300.bmp"); }
+void PaintPhoto(ScenarioRun& run) { PaintPicture(run, L"photo.jpg"); }
+void PaintWholePng(ScenarioRun& run) { PaintPicture(run, L"wide.png"); }
 
-void SelectFile(ScenarioRun& run) {
+void SelectFileOf(ScenarioRun& run, const wchar_t* name) {
     if (!run.Load() || run.OpenPage(HostSession::Sheet::Document) == nullptr) return;
-    const std::wstring path = run.files.Path(L"picture192.bmp");
+    const std::wstring path = run.files.Path(name);
     dialogAnswer = path;
     run.Click(IDC_SELECT_FILE);
     run.Always(run.LivePath() == path || run.LivePath().empty(), "the path is the chosen one or stays empty");
     run.Normally(run.LivePath() == path && messages.empty(), "the picture is chosen");
     run.MessagesAmong({L"Could not open file.", L"This is not a bitmap image file.",
-                       L"Select a 24-bit true color bitmap image file."});
+                       L"Select a 24-bit true color bitmap image file.", L"This is not a picture file."});
     run.Close(PSBTN_OK);
 }
+void SelectFile(ScenarioRun& run) { SelectFileOf(run, L"picture192.bmp"); }
+void SelectPhoto(ScenarioRun& run) { SelectFileOf(run, L"photo.jpg"); }
 
 void DefaultSettings(ScenarioRun& run) {
     if (!run.Load()) return;
@@ -617,7 +647,10 @@ const Scenario kScenarios[] = {
     {"Color correction page: built-in picture, a slider, unsharp mask, Apply, OK", &ColorPageLife},
     {"preview of a 192 x 192 file", &PaintWholePicture},
     {"preview of a crop", &PaintCrop},
+    {"preview of a JPEG's crop", &PaintPhoto},
+    {"preview of a whole PNG", &PaintWholePng},
     {"Select file", &SelectFile},
+    {"Select file of a JPEG", &SelectPhoto},
     {"Default settings", &DefaultSettings},
     {"Save configuration over a file", &SaveConfiguration},
     {"Save configuration to a new file", &SaveConfigurationToNewFile},
@@ -648,6 +681,13 @@ protected:
         qz410::test::BmpLayout crop;
         crop.width = crop.height = 300;
         files.Write(L"picture300.bmp", qz410::test::MakeBmp(crop));
+        std::vector<uint8_t> rows(size_t{3} * 400 * 300);
+        for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<uint8_t>(i * 7 / 5);
+        ASSERT_TRUE(qz410host::EncodePicture(files.Path(L"photo.jpg"), GUID_ContainerFormatJpeg,
+                                             GUID_WICPixelFormat24bppBGR, 400, 300, 3 * 400, rows));
+        ASSERT_TRUE(qz410host::EncodePicture(files.Path(L"wide.png"), GUID_ContainerFormatPng,
+                                             GUID_WICPixelFormat24bppBGR, 300, 100, 3 * 300,
+                                             std::vector<uint8_t>(rows.begin(), rows.begin() + 3 * 300 * 100)));
         bool added = false;
         std::wstring problem;
         printerReady = qz410host::InstallPrinter(kPrinter, &added, &problem);
