@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "colorpage/ColorPage.h"
+#include "colorpage/OutsideFiles.h"
 #include "colorpage/PageControls.h"
 #include "settings/ColorSettingsFile.h"
 
