@@ -28,7 +28,17 @@ bool ChooseExistingFile(OPENFILENAMEW& dialog) noexcept;
 // documents from any machine and a typed one may name a pipe, here or on
 // another machine, whose server could otherwise act as the user (the
 // default level is impersonation); identifying the user is all it gets.
-inline constexpr DWORD kOutsidePathFlags = FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+inline constexpr DWORD kOutsidePathQos = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+// The same as CreateFileW's one flags word, where SECURITY_SQOS_PRESENT is
+// also FILE_FLAG_OPEN_NO_RECALL: see OpenOutsidePath.
+inline constexpr DWORD kOutsidePathFlags = FILE_ATTRIBUTE_NORMAL | kOutsidePathQos;
+
+// Opens a path from outside with kOutsidePathQos and no file flag: through
+// CreateFile2 where the system has it (looked up, so that the DLL still
+// loads on Windows 2000), which takes the quality of service in a word of
+// its own; elsewhere through CreateFileW with kOutsidePathFlags. The last
+// error is the open's.
+UniqueFile OpenOutsidePath(const wchar_t* path, DWORD access, DWORD share, DWORD disposition) noexcept;
 
 // Whether a handle is a file on disk. A path from a device mode or typed into
 // a file dialog may name a pipe, a console or another device, whose reads

@@ -43,8 +43,7 @@ void SaveSettingsFile(HWND hDlg) noexcept {
     // read-only or not the user's to change is refused untouched; a typed
     // path may name a pipe or a device, which is no place for a settings file.
     UniqueTemporaryFile createdTarget;  // declared first: goes after the handle
-    UniqueFile target(
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, kOutsidePathFlags, nullptr));
+    UniqueFile target = OpenOutsidePath(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
     if (target && GetLastError() != ERROR_ALREADY_EXISTS) createdTarget.Reset(path);
     if (!target || !IsDiskFile(target.Get()) || IsReadOnly(target.Get())) {
         target.Reset();

@@ -61,7 +61,7 @@ enum Kind {
     kKinds
 };
 const char* const kKindNames[kKinds] = {
-    "allocation",         "CreateFileW",         "ReadFile (fails)",      "ReadFile (short)",
+    "allocation",         "CreateFileW, CreateFile2", "ReadFile (fails)", "ReadFile (short)",
     "WriteFile",          "FlushFileBuffers",    "SetEndOfFile",          "file queries",
     "CreateDIBSection",   "CreateCompatibleDC",  "SelectObject",          "CreateFontIndirectW",
     "registry read",      "ShellExecuteW",       "WinExec",               "file dialog",
@@ -98,6 +98,7 @@ std::wstring dialogAnswer;
 std::vector<std::wstring> messages;
 
 decltype(&CreateFileW) realCreateFile;
+decltype(&GetProcAddress) realGetProcAddress;
 decltype(&CloseHandle) realCloseHandle;
 decltype(&ReadFile) realReadFile;
 decltype(&WriteFile) realWriteFile;
@@ -127,6 +128,27 @@ HANDLE WINAPI InjectedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECU
     const HANDLE file = realCreateFile(name, access, share, security, disposition, flags, templateFile);
     if (file != INVALID_HANDLE_VALUE) Opened(file, "file");
     return file;
+}
+// CREATEFILE2_EXTENDED_PARAMETERS is only passed on here.
+using CreateFile2Procedure = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, DWORD, void*);
+CreateFile2Procedure realCreateFile2;
+HANDLE WINAPI InjectedCreateFile2(LPCWSTR name, DWORD access, DWORD share, DWORD disposition, void* parameters) {
+    if (Hit(kCreateFile)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE file = realCreateFile2(name, access, share, disposition, parameters);
+    if (file != INVALID_HANDLE_VALUE) Opened(file, "file");
+    return file;
+}
+// The DLL looks CreateFile2 up; it finds the stand-in where the system has one.
+FARPROC WINAPI InjectedGetProcAddress(HMODULE module, LPCSTR name) {
+    const FARPROC found = realGetProcAddress(module, name);
+    if ((reinterpret_cast<UINT_PTR>(name) >> 16) == 0 || std::strcmp(name, "CreateFile2") != 0 || found == nullptr) {
+        return found;
+    }
+    realCreateFile2 = reinterpret_cast<CreateFile2Procedure>(reinterpret_cast<void (*)()>(found));
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&InjectedCreateFile2));
 }
 BOOL WINAPI TrackedCloseHandle(HANDLE handle) {
     const BOOL closed = realCloseHandle(handle);
@@ -270,6 +292,7 @@ struct Stand {
 };
 const Stand kStands[] = {
     {"kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&InjectedCreateFile), reinterpret_cast<void**>(&realCreateFile)},
+    {"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&InjectedGetProcAddress), reinterpret_cast<void**>(&realGetProcAddress)},
     {"kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&TrackedCloseHandle), reinterpret_cast<void**>(&realCloseHandle)},
     {"kernel32.dll", "ReadFile", reinterpret_cast<void*>(&InjectedReadFile), reinterpret_cast<void**>(&realReadFile)},
     {"kernel32.dll", "WriteFile", reinterpret_cast<void*>(&InjectedWriteFile), reinterpret_cast<void**>(&realWriteFile)},
