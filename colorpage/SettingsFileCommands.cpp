@@ -20,6 +20,16 @@ bool IsReadOnly(HANDLE file) {
            (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+// Cuts a file that holds more than `length` bytes to `length` and goes back
+// to its start; a shorter one is left as it is.
+bool CutTo(HANDLE file, DWORD length) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) return false;
+    if (size.QuadPart <= length) return true;
+    return SetFilePointer(file, static_cast<LONG>(length), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           SetEndOfFile(file) && SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
+}
+
 }  // namespace
 
 void SaveSettingsFile(HWND hDlg) noexcept {
@@ -51,15 +61,19 @@ void SaveSettingsFile(HWND hDlg) noexcept {
         return;
     }
 
-    // The 32 bytes over a settings file's 32 lie in one sector the file has
+    // A longer file is cut first, so that a cut that fails (another program
+    // maps the file) leaves it as it was; a write that fails after the cut
+    // leaves the old record without the tail that no reader reads. The 32
+    // bytes over a settings file's 32 lie in one sector the file has
     // already, so the write needs no new space and a failed one leaves the
-    // old record; the cut matters only where the file was longer.
+    // old record.
     ColorSettings settings{};
     ReadPageControls(hDlg, settings);
     const auto bytes = SerializeColorSettingsFile(settings);
     DWORD written = 0;
-    bool complete = WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size() && SetEndOfFile(target.Get()) && FlushFileBuffers(target.Get());
+    bool complete = CutTo(target.Get(), static_cast<DWORD>(bytes.size())) &&
+                    WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size() && FlushFileBuffers(target.Get());
     complete = CloseHandle(target.Release()) && complete;
     if (!complete) {
         ShowMessage(L"Could not write file.");

@@ -83,7 +83,7 @@ struct SystemScript {
     // The DLL's lookup of CreateFile2 finds none, as before Windows 8.
     bool withoutCreateFile2 = false;
     std::vector<FileOpen> opens;  // in order
-    // "SetEndOfFile" or "FlushFileBuffers": that call fails (disk full).
+    // "FlushFileBuffers": that call fails (disk full).
     std::string failing;
     SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
     HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
@@ -94,7 +94,6 @@ decltype(&HeapAlloc) realHeapAlloc = nullptr;
 decltype(&CreateFileW) realCreateFile = nullptr;
 decltype(&GetProcAddress) realGetProcAddress = nullptr;
 CreateFile2Procedure realCreateFile2 = nullptr;
-decltype(&SetEndOfFile) realSetEndOfFile = nullptr;
 decltype(&FlushFileBuffers) realFlush = nullptr;
 
 std::wstring FilterOf(LPCWSTR filter) {
@@ -179,7 +178,6 @@ bool Fails(const char* call) {
     SetLastError(ERROR_DISK_FULL);
     return true;
 }
-BOOL WINAPI ScriptedSetEndOfFile(HANDLE file) { return !Fails("SetEndOfFile") && realSetEndOfFile(file); }
 BOOL WINAPI ScriptedFlush(HANDLE file) { return !Fails("FlushFileBuffers") && realFlush(file); }
 
 LPVOID WINAPI FailingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
@@ -226,7 +224,6 @@ protected:
         realHeapAlloc = Patch("kernel32.dll", "HeapAlloc", &FailingHeapAlloc);
         realCreateFile = Patch("kernel32.dll", "CreateFileW", &ScriptedCreateFile);
         realGetProcAddress = Patch("kernel32.dll", "GetProcAddress", &ScriptedGetProcAddress);
-        realSetEndOfFile = Patch("kernel32.dll", "SetEndOfFile", &ScriptedSetEndOfFile);
         realFlush = Patch("kernel32.dll", "FlushFileBuffers", &ScriptedFlush);
         for (auto& patch : patches) ASSERT_TRUE(*patch);
     }
@@ -571,8 +568,8 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
 }
 
 // The record is written over the target in place: nothing but the target
-// is named, and a save that fails leaves the old bytes or the whole new
-// record, says so, and removes a file it made.
+// is named, and a save that fails leaves the old record or the whole new
+// one, says so, and removes a file it made.
 TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
     Open();
     Move(IDC_BRIGHTNESS, 4);
@@ -587,11 +584,15 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
         for (wchar_t digit = L'0'; digit <= L'9'; ++digit) siblings.push_back(L"target.COL"s + kind + digit);
     }
     enum Outcome { kOld, kNew, kNone };
+    // Another program has the file open sharing nothing, or has mapped it
+    // (its own handles closed), which leaves it open to others but not to be
+    // cut.
+    enum Holder { kNobody, kHolds, kMaps };
     struct Case {
         const char* what;
         const std::vector<uint8_t>* existing;  // null: no file there
         DWORD attributes;
-        bool held;  // open in another handle that shares nothing
+        Holder holder;
         bool withSiblings;
         DWORD openError;      // as SystemScript::openError
         int writeLimit;       // as SystemScript::writeLimit
@@ -599,23 +600,22 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
         const wchar_t* message;
         Outcome outcome;
     } cases[] = {
-        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, true, false, 0, -1, "", L"Could not open file.", kOld},
-        {"read-only", &before, FILE_ATTRIBUTE_READONLY, false, false, 0, -1, "", L"Could not open file.", kOld},
-        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, ERROR_ACCESS_DENIED, -1, "",
+        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, kHolds, false, 0, -1, "", L"Could not open file.", kOld},
+        {"read-only", &before, FILE_ATTRIBUTE_READONLY, kNobody, false, 0, -1, "", L"Could not open file.", kOld},
+        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, ERROR_ACCESS_DENIED, -1, "",
          L"Could not open file.", kOld},
-        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, ERROR_ACCESS_DENIED, -1, "",
+        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, ERROR_ACCESS_DENIED, -1, "",
          L"Could not open file.", kNone},
-        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, 0, 0, "", L"Could not write file.", kOld},
-        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, 0, 0, "",
+        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, 0, "", L"Could not write file.", kOld},
+        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, 0, "",
          L"Could not write file.", kNone},
-        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "SetEndOfFile",
+        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, kMaps, false, 0, -1, "", L"Could not write file.", kOld},
+        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "FlushFileBuffers",
          L"Could not write file.", kNew},
-        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "FlushFileBuffers",
-         L"Could not write file.", kNew},
-        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "FlushFileBuffers",
+        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "FlushFileBuffers",
          L"Could not write file.", kNone},
-        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "", nullptr, kNew},
-        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, false, true, 0, -1, "", nullptr,
+        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "", nullptr, kNew},
+        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, kNobody, true, 0, -1, "", nullptr,
          kNew},
     };
     const std::wstring target = PathOf(L"target.COL");
@@ -630,9 +630,20 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
                 if (c.withSiblings) WriteFileBytes(name, {'s'});
             }
             SetFileAttributesW(target.c_str(), c.attributes);
-            HANDLE holder = c.held ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                                   : INVALID_HANDLE_VALUE;
-            ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.held);
+            HANDLE holder = c.holder == kNobody ? INVALID_HANDLE_VALUE
+                                                : CreateFileW(target.c_str(), GENERIC_READ,
+                                                              c.holder == kMaps ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.holder != kNobody);
+            const void* view = nullptr;
+            if (c.holder == kMaps) {
+                HANDLE mapping = CreateFileMappingW(holder, nullptr, PAGE_READONLY, 0, 0, nullptr);
+                view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+                if (mapping != nullptr) CloseHandle(mapping);
+                CloseHandle(holder);
+                holder = INVALID_HANDLE_VALUE;
+                ASSERT_NE(view, nullptr);
+            }
             system.messages.clear();
             system.openError = c.openError;
             system.writeLimit = c.writeLimit;
@@ -643,18 +654,18 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
             system.writeLimit = -1;
             system.failing.clear();
             if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+            if (view != nullptr) UnmapViewOfFile(view);
             SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
             EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
                                                             : std::vector<std::wstring>{});
             const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
             if (c.outcome == kOld) {
-                EXPECT_EQ(after, before);
+                EXPECT_EQ(after, *c.existing);
             }
             if (c.outcome == kNew) {
-                ASSERT_GE(after.size(), 32u);
+                ASSERT_EQ(after.size(), 32u);
                 EXPECT_EQ(after[4], 4);
-                EXPECT_EQ(after.size() == 32, c.message == nullptr || c.existing->size() == 32);
             }
             std::vector<std::wstring> expected = c.withSiblings ? siblings : std::vector<std::wstring>{};
             if (c.outcome != kNone) expected.push_back(L"target.COL");
