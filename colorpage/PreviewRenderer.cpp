@@ -6,6 +6,7 @@
 #include <span>
 
 #include "colorpage/ColorPage.h"
+#include "colorpage/OutsideFiles.h"
 #include "colorpage/PageControls.h"
 #include "colorpage/PictureDecoding.h"
 #include "imaging/Dib.h"

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "colorpage/ColorPage.h"
+#include "colorpage/OutsideFiles.h"
 #include "colorpage/PageControls.h"
 #include "settings/ColorSettingsFile.h"
 
@@ -17,6 +18,16 @@ bool IsReadOnly(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information;
     return !GetFileInformationByHandle(file, &information) ||
            (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Cuts a file that holds more than `length` bytes to `length` and goes back
+// to its start; a shorter one is left as it is.
+bool CutTo(HANDLE file, DWORD length) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) return false;
+    if (size.QuadPart <= length) return true;
+    return SetFilePointer(file, static_cast<LONG>(length), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           SetEndOfFile(file) && SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER;
 }
 
 }  // namespace
@@ -42,8 +53,7 @@ void SaveSettingsFile(HWND hDlg) noexcept {
     // read-only or not the user's to change is refused untouched; a typed
     // path may name a pipe or a device, which is no place for a settings file.
     UniqueTemporaryFile createdTarget;  // declared first: goes after the handle
-    UniqueFile target(
-        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, kOutsidePathFlags, nullptr));
+    UniqueFile target = OpenOutsidePath(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
     if (target && GetLastError() != ERROR_ALREADY_EXISTS) createdTarget.Reset(path);
     if (!target || !IsDiskFile(target.Get()) || IsReadOnly(target.Get())) {
         target.Reset();
@@ -51,15 +61,19 @@ void SaveSettingsFile(HWND hDlg) noexcept {
         return;
     }
 
-    // The 32 bytes over a settings file's 32 lie in one sector the file has
+    // A longer file is cut first, so that a cut that fails (another program
+    // maps the file) leaves it as it was; a write that fails after the cut
+    // leaves the old record without the tail that no reader reads. The 32
+    // bytes over a settings file's 32 lie in one sector the file has
     // already, so the write needs no new space and a failed one leaves the
-    // old record; the cut matters only where the file was longer.
+    // old record.
     ColorSettings settings{};
     ReadPageControls(hDlg, settings);
     const auto bytes = SerializeColorSettingsFile(settings);
     DWORD written = 0;
-    bool complete = WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size() && SetEndOfFile(target.Get()) && FlushFileBuffers(target.Get());
+    bool complete = CutTo(target.Get(), static_cast<DWORD>(bytes.size())) &&
+                    WriteFile(target.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size() && FlushFileBuffers(target.Get());
     complete = CloseHandle(target.Release()) && complete;
     if (!complete) {
         ShowMessage(L"Could not write file.");

@@ -53,6 +53,27 @@ struct DialogCall {
     std::wstring defExt;
 };
 
+// CREATEFILE2_EXTENDED_PARAMETERS (declared by the headers for Windows 8
+// builds only).
+struct CreateFile2Parameters {
+    DWORD size;
+    DWORD attributes;
+    DWORD flags;
+    DWORD qualityOfService;
+    SECURITY_ATTRIBUTES* security;
+    HANDLE pattern;
+};
+using CreateFile2Procedure = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, DWORD, CreateFile2Parameters*);
+
+struct FileOpen {
+    bool createFile2Offered;  // the lookup would have found it
+    bool throughCreateFile2;
+    DWORD flags;             // CreateFileW's flags and attributes, or CreateFile2's flags
+    DWORD attributes;        // CreateFile2's
+    DWORD qualityOfService;  // CreateFile2's
+    bool sizeRight;          // CreateFile2's parameter block names its own size
+};
+
 struct SystemScript {
     std::wstring answer;  // the file the next dialog returns; empty: cancelled
     std::vector<DialogCall> dialogs;
@@ -60,10 +81,13 @@ struct SystemScript {
     // WriteFile: -1 passes the call on; otherwise writes that many bytes and
     // reports them as written (0 fails the call).
     int writeLimit = -1;
-    // CreateFileW: 0 passes the call on; otherwise it fails with this error.
+    // CreateFile2 and CreateFileW: 0 passes the call on; otherwise it fails
+    // with this error.
     DWORD openError = 0;
-    std::vector<DWORD> openFlags;  // of every CreateFileW, in order
-    // "SetEndOfFile" or "FlushFileBuffers": that call fails (disk full).
+    // The DLL's lookup of CreateFile2 finds none, as before Windows 8.
+    bool withoutCreateFile2 = false;
+    std::vector<FileOpen> opens;  // in order
+    // "FlushFileBuffers": that call fails (disk full).
     std::string failing;
     SIZE_T failAllocationOf = 0;  // HeapAlloc of exactly this many bytes fails
     HANDLE failHeap = nullptr;    // ... or every HeapAlloc from this heap
@@ -75,7 +99,8 @@ SystemScript* script = nullptr;
 decltype(&WriteFile) realWriteFile = nullptr;
 decltype(&HeapAlloc) realHeapAlloc = nullptr;
 decltype(&CreateFileW) realCreateFile = nullptr;
-decltype(&SetEndOfFile) realSetEndOfFile = nullptr;
+decltype(&GetProcAddress) realGetProcAddress = nullptr;
+CreateFile2Procedure realCreateFile2 = nullptr;
 decltype(&FlushFileBuffers) realFlush = nullptr;
 decltype(&CoCreateInstance) realCoCreate = nullptr;
 decltype(&OleLoadPicture) realOleLoad = nullptr;
@@ -116,12 +141,45 @@ BOOL WINAPI LimitedWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD wri
     return realWriteFile(file, data, part, written, overlapped);
 }
 
+bool CreateFile2Offered() {
+    return !script->withoutCreateFile2 && realGetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateFile2") != nullptr;
+}
+bool OpenFails() {
+    if (script->openError == 0) return false;
+    SetLastError(script->openError);
+    return true;
+}
 HANDLE WINAPI ScriptedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD flags, HANDLE pattern) {
-    script->openFlags.push_back(flags);
-    if (script->openError == 0) return realCreateFile(name, access, share, security, disposition, flags, pattern);
-    SetLastError(script->openError);
-    return INVALID_HANDLE_VALUE;
+    script->opens.push_back({CreateFile2Offered(), false, flags, 0, 0, false});
+    if (OpenFails()) return INVALID_HANDLE_VALUE;
+    return realCreateFile(name, access, share, security, disposition, flags, pattern);
+}
+// Wine 8's CreateFile2 drops the quality of service, so what the DLL asks
+// for is what is checked.
+HANDLE WINAPI ScriptedCreateFile2(LPCWSTR name, DWORD access, DWORD share, DWORD disposition,
+                                  CreateFile2Parameters* parameters) {
+    if (parameters == nullptr) {
+        script->opens.push_back({true, true, 0, 0, 0, false});
+    } else {
+        script->opens.push_back({true, true, parameters->flags, parameters->attributes, parameters->qualityOfService,
+                                 parameters->size == sizeof *parameters});
+    }
+    if (OpenFails()) return INVALID_HANDLE_VALUE;
+    return realCreateFile2(name, access, share, disposition, parameters);
+}
+FARPROC WINAPI ScriptedGetProcAddress(HMODULE module, LPCSTR name) {
+    const bool byName = (reinterpret_cast<UINT_PTR>(name) >> 16) != 0;
+    if (!byName || std::strcmp(name, "CreateFile2") != 0 || module != GetModuleHandleW(L"kernel32.dll")) {
+        return realGetProcAddress(module, name);
+    }
+    realCreateFile2 = reinterpret_cast<CreateFile2Procedure>(
+        reinterpret_cast<void (*)()>(realGetProcAddress(module, name)));
+    if (script->withoutCreateFile2 || realCreateFile2 == nullptr) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ScriptedCreateFile2));
 }
 
 bool Fails(const char* call) {
@@ -129,7 +187,6 @@ bool Fails(const char* call) {
     SetLastError(ERROR_DISK_FULL);
     return true;
 }
-BOOL WINAPI ScriptedSetEndOfFile(HANDLE file) { return !Fails("SetEndOfFile") && realSetEndOfFile(file); }
 BOOL WINAPI ScriptedFlush(HANDLE file) { return !Fails("FlushFileBuffers") && realFlush(file); }
 
 HRESULT WINAPI ScriptedCoCreate(REFCLSID id, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
@@ -259,7 +316,7 @@ protected:
         realWriteFile = Patch("kernel32.dll", "WriteFile", &LimitedWriteFile);
         realHeapAlloc = Patch("kernel32.dll", "HeapAlloc", &FailingHeapAlloc);
         realCreateFile = Patch("kernel32.dll", "CreateFileW", &ScriptedCreateFile);
-        realSetEndOfFile = Patch("kernel32.dll", "SetEndOfFile", &ScriptedSetEndOfFile);
+        realGetProcAddress = Patch("kernel32.dll", "GetProcAddress", &ScriptedGetProcAddress);
         realFlush = Patch("kernel32.dll", "FlushFileBuffers", &ScriptedFlush);
         realCoCreate = Patch("ole32.dll", "CoCreateInstance", &ScriptedCoCreate);
         realOleLoad = Patch("oleaut32.dll", "OleLoadPicture", &ScriptedOleLoad);
@@ -279,8 +336,19 @@ protected:
         }
         // Every path the page opens comes from outside (a device mode, a
         // dialog): a pipe's server may identify the user, never act as them.
-        for (DWORD flags : system.openFlags) {
-            EXPECT_EQ(flags & 0x1F0000u, static_cast<DWORD>(SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
+        // Where CreateFile2 is, every open goes through it, so that the
+        // quality of service does not also say "do not recall the file".
+        const DWORD qualityOfService = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+        for (const FileOpen& open : system.opens) {
+            EXPECT_EQ(open.throughCreateFile2, open.createFile2Offered);
+            if (open.throughCreateFile2) {
+                EXPECT_TRUE(open.sizeRight);
+                EXPECT_EQ(open.qualityOfService, qualityOfService);
+                EXPECT_EQ(open.flags, 0u);
+                EXPECT_EQ(open.attributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+            } else {
+                EXPECT_EQ(open.flags & 0x1F0000u, qualityOfService);
+            }
         }
         for (const std::wstring& name : FilesInFolder()) DeleteFileW((folder + L"\\" + name).c_str());
         RemoveDirectoryW(folder.c_str());
@@ -606,8 +674,8 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
 }
 
 // The record is written over the target in place: nothing but the target
-// is named, and a save that fails leaves the old bytes or the whole new
-// record, says so, and removes a file it made.
+// is named, and a save that fails leaves the old record or the whole new
+// one, says so, and removes a file it made.
 TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
     Open();
     Move(IDC_BRIGHTNESS, 4);
@@ -622,11 +690,15 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
         for (wchar_t digit = L'0'; digit <= L'9'; ++digit) siblings.push_back(L"target.COL"s + kind + digit);
     }
     enum Outcome { kOld, kNew, kNone };
+    // Another program has the file open sharing nothing, or has mapped it
+    // (its own handles closed), which leaves it open to others but not to be
+    // cut.
+    enum Holder { kNobody, kHolds, kMaps };
     struct Case {
         const char* what;
         const std::vector<uint8_t>* existing;  // null: no file there
         DWORD attributes;
-        bool held;  // open in another handle that shares nothing
+        Holder holder;
         bool withSiblings;
         DWORD openError;      // as SystemScript::openError
         int writeLimit;       // as SystemScript::writeLimit
@@ -634,66 +706,83 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
         const wchar_t* message;
         Outcome outcome;
     } cases[] = {
-        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, true, false, 0, -1, "", L"Could not open file.", kOld},
-        {"read-only", &before, FILE_ATTRIBUTE_READONLY, false, false, 0, -1, "", L"Could not open file.", kOld},
-        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, ERROR_ACCESS_DENIED, -1, "",
+        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, kHolds, false, 0, -1, "", L"Could not open file.", kOld},
+        {"read-only", &before, FILE_ATTRIBUTE_READONLY, kNobody, false, 0, -1, "", L"Could not open file.", kOld},
+        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, ERROR_ACCESS_DENIED, -1, "",
          L"Could not open file.", kOld},
-        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, ERROR_ACCESS_DENIED, -1, "",
+        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, ERROR_ACCESS_DENIED, -1, "",
          L"Could not open file.", kNone},
-        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, 0, 0, "", L"Could not write file.", kOld},
-        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, 0, 0, "",
+        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, 0, "", L"Could not write file.", kOld},
+        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, 0, "",
          L"Could not write file.", kNone},
-        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "SetEndOfFile",
+        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, kMaps, false, 0, -1, "", L"Could not write file.", kOld},
+        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "FlushFileBuffers",
          L"Could not write file.", kNew},
-        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "FlushFileBuffers",
-         L"Could not write file.", kNew},
-        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "FlushFileBuffers",
+        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "FlushFileBuffers",
          L"Could not write file.", kNone},
-        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, false, false, 0, -1, "", nullptr, kNew},
-        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, false, true, 0, -1, "", nullptr,
+        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "", nullptr, kNew},
+        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, kNobody, true, 0, -1, "", nullptr,
          kNew},
     };
     const std::wstring target = PathOf(L"target.COL");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.existing != nullptr) WriteFileBytes(L"target.COL", *c.existing);
-        for (const std::wstring& name : siblings) {
-            if (c.withSiblings) WriteFileBytes(name, {'s'});
-        }
-        SetFileAttributesW(target.c_str(), c.attributes);
-        HANDLE holder = c.held ? CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
-                               : INVALID_HANDLE_VALUE;
-        ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.held);
-        system.messages.clear();
-        system.openError = c.openError;
-        system.writeLimit = c.writeLimit;
-        system.failing = c.failing;
-        system.answer = target;
-        Click(IDC_SAVE_SETTINGS);
-        system.openError = 0;
-        system.writeLimit = -1;
-        system.failing.clear();
-        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
-        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Where the system has CreateFile2 and where it has not (before Windows 8).
+    for (bool withoutCreateFile2 : {false, true}) {
+        system.withoutCreateFile2 = withoutCreateFile2;
+        const size_t firstOpen = system.opens.size();
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (withoutCreateFile2 ? ", without CreateFile2" : ""));
+            if (c.existing != nullptr) WriteFileBytes(L"target.COL", *c.existing);
+            for (const std::wstring& name : siblings) {
+                if (c.withSiblings) WriteFileBytes(name, {'s'});
+            }
+            SetFileAttributesW(target.c_str(), c.attributes);
+            HANDLE holder = c.holder == kNobody ? INVALID_HANDLE_VALUE
+                                                : CreateFileW(target.c_str(), GENERIC_READ,
+                                                              c.holder == kMaps ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0,
+                                                              nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_EQ(holder != INVALID_HANDLE_VALUE, c.holder != kNobody);
+            const void* view = nullptr;
+            if (c.holder == kMaps) {
+                HANDLE mapping = CreateFileMappingW(holder, nullptr, PAGE_READONLY, 0, 0, nullptr);
+                view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+                if (mapping != nullptr) CloseHandle(mapping);
+                CloseHandle(holder);
+                holder = INVALID_HANDLE_VALUE;
+                ASSERT_NE(view, nullptr);
+            }
+            system.messages.clear();
+            system.openError = c.openError;
+            system.writeLimit = c.writeLimit;
+            system.failing = c.failing;
+            system.answer = target;
+            Click(IDC_SAVE_SETTINGS);
+            system.openError = 0;
+            system.writeLimit = -1;
+            system.failing.clear();
+            if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+            if (view != nullptr) UnmapViewOfFile(view);
+            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
-        EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
-                                                        : std::vector<std::wstring>{});
-        const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
-        if (c.outcome == kOld) {
-            EXPECT_EQ(after, before);
+            EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
+                                                            : std::vector<std::wstring>{});
+            const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
+            if (c.outcome == kOld) {
+                EXPECT_EQ(after, *c.existing);
+            }
+            if (c.outcome == kNew) {
+                ASSERT_EQ(after.size(), 32u);
+                EXPECT_EQ(after[4], 4);
+            }
+            std::vector<std::wstring> expected = c.withSiblings ? siblings : std::vector<std::wstring>{};
+            if (c.outcome != kNone) expected.push_back(L"target.COL");
+            std::sort(expected.begin(), expected.end());
+            std::vector<std::wstring> files = FilesInFolder();
+            std::sort(files.begin(), files.end());
+            EXPECT_EQ(files, expected);
+            for (const std::wstring& name : files) DeleteFileW(PathOf(name).c_str());
         }
-        if (c.outcome == kNew) {
-            ASSERT_GE(after.size(), 32u);
-            EXPECT_EQ(after[4], 4);
-            EXPECT_EQ(after.size() == 32, c.message == nullptr || c.existing->size() == 32);
-        }
-        std::vector<std::wstring> expected = c.withSiblings ? siblings : std::vector<std::wstring>{};
-        if (c.outcome != kNone) expected.push_back(L"target.COL");
-        std::sort(expected.begin(), expected.end());
-        std::vector<std::wstring> files = FilesInFolder();
-        std::sort(files.begin(), files.end());
-        EXPECT_EQ(files, expected);
-        for (const std::wstring& name : files) DeleteFileW(PathOf(name).c_str());
+        EXPECT_TRUE(std::any_of(system.opens.begin() + firstOpen, system.opens.end(),
+                                [](const FileOpen& open) { return open.throughCreateFile2; }) != withoutCreateFile2);
     }
 }
 
