@@ -19,7 +19,8 @@
 # then a nested SHA-256 signature for later Windows. The password comes from
 # QZ410_SIGN_PASSWORD or from the first line of --sign-password-file FILE,
 # never from the command line, where every user of the machine could read
-# it; --timestamp URL has a time-stamping server countersign both. Signing
+# it; --timestamp URL has a time-stamping server countersign both (it must
+# answer Authenticode's own requests and RFC 3161 ones). Signing
 # touches only what the Authenticode digest leaves out, which the release
 # proves (tools/compare-signed.py) before a signed DLL goes into OUTDIR.
 # Without --sign, --check signs copies of the release with a throwaway
