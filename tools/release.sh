@@ -74,6 +74,10 @@ for f in "$out"/* "$out"/.[!.]*; do
   esac
 done
 remove_release() { for f in $release_files; do rm -rf "${out:?}/$f"; done; }
+# The digest algorithms of the signatures that osslsigncode's verify report
+# $1 names, in their order: "SHA1 SHA256 " for a SHA-1 signature with a
+# SHA-256 one nested in it.
+digests() { sed -n 's/^Message digest algorithm  *: *\([A-Z0-9]*\).*/\1/p' "$1" | tr '\n' ' '; }
 
 # Private room for the password, the signing's intermediate files and the
 # checks; gone at the end however the release ends.
@@ -246,7 +250,7 @@ if [ -n "$sign" ]; then
     # machine may have no network.
     ! osslsigncode -h 2>&1 | grep -q -e '-ignore-cdp' || set -- -ignore-cdp "$@"
     osslsigncode verify "$@" > "$work/verify.log" 2>&1 &&
-      [ "$(sed -n 's/^Message digest algorithm  *: *\([A-Z0-9]*\).*/\1/p' "$work/verify.log" | tr '\n' ' ')" = "SHA1 SHA256 " ]
+      [ "$(digests "$work/verify.log")" = "SHA1 SHA256 " ]
   }
   for arch in x86 x64; do
     if ! verify_dll "$work/signed/$arch/QZ410UI.DLL"; then
@@ -505,13 +509,14 @@ if QZ410_SIGN_PASSWORD=wrong "$root/tools/release.sh" --no-setup --sign "$work/c
   echo "release: a wrong password did not stop the signing with one line and nothing written" >&2
   exit 1
 fi
+echo "== a wrong password stops the signing:"
 cat "$work/refused.log"
 "$root/tools/release.sh" --no-setup --check --sign "$work/check.pfx" --sign-password-file "$work/check-password" "$work/signed-release"
 for arch in x86 x64; do
   signed_dll="$work/signed-release/$arch/QZ410UI.DLL"
   # The signatures once more, named by the certificate itself as CA.
   osslsigncode verify -CAfile "$work/check-cert.pem" -in "$signed_dll" > "$work/verify.log" 2>&1 &&
-    [ "$(sed -n 's/^Message digest algorithm  *: *\([A-Z0-9]*\).*/\1/p' "$work/verify.log" | tr '\n' ' ')" = "SHA1 SHA256 " ] ||
+    [ "$(digests "$work/verify.log")" = "SHA1 SHA256 " ] ||
     { cat "$work/verify.log" >&2; echo "release: the throwaway signatures of $arch/QZ410UI.DLL do not verify" >&2; exit 1; }
   python3 "$root/tools/compare-signed.py" "$out/$arch/QZ410UI.DLL" "$signed_dll"
   cmp "$out/symbols/$arch/QZ410UI.DLL.debug" "$work/signed-release/symbols/$arch/QZ410UI.DLL.debug"
