@@ -1,14 +1,15 @@
 #!/bin/sh
 # Installs what the build and the tests need on Debian 12, skipping what is
 # already there: CMake and Ninja, the native and MinGW-w64 compilers,
-# GoogleTest and Google Benchmark, Wine (64- and 32-bit) and Xvfb; and, on a
-# kernel that runs no 32-bit Linux programs, a user-mode x86 emulator for
-# Wine's 32-bit loader.
+# GoogleTest and Google Benchmark, Wine (64- and 32-bit) and Xvfb; for
+# signing a release osslsigncode, openssl, the CA certificates (which time
+# stamps are checked against) and Python 3; and, on a kernel that runs no
+# 32-bit Linux programs, a user-mode x86 emulator for Wine's 32-bit loader.
 set -eu
 
 packages="cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 xvfb util-linux"
+  wine wine64 wine32:i386 xvfb util-linux osslsigncode openssl ca-certificates python3"
 
 run() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
