@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/MemorySource.h"
 #include "core/TestBitmaps.h"
 #include "imaging/Dib.h"
 
@@ -16,33 +17,8 @@ namespace qz410 {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::MemorySource;
 
-// A file in memory; seeking or read-and-drop, counting what is read.
-class MemorySource final : public ByteSource {
-public:
-    MemorySource(const Bytes& bytes, bool seeks) : bytes_(bytes), seeks_(seeks) {}
-
-    size_t Read(void* destination, size_t count) noexcept override {
-        const size_t n = position_ < bytes_.size() ? std::min(count, bytes_.size() - position_) : 0;
-        if (n != 0) std::memcpy(destination, bytes_.data() + position_, n);
-        position_ += n;
-        bytesRead += n;
-        return n;
-    }
-
-    uint64_t Skip(uint64_t count) noexcept override {
-        if (!seeks_) return ByteSource::Skip(count);
-        position_ += static_cast<size_t>(count);
-        return count;
-    }
-
-    uint64_t bytesRead = 0;
-
-private:
-    const Bytes& bytes_;
-    size_t position_ = 0;
-    bool seeks_;
-};
 
 // File builders: each appends its pieces in the order named.
 Bytes Cat(std::initializer_list<Bytes> parts) {

@@ -8,38 +8,14 @@
 #include <vector>
 
 #include "fuzz/FuzzTarget.h"
+#include "fuzz/InputFile.h"
 #include "imaging/Dib.h"
 #include "imaging/PictureHeader.h"
 
 namespace {
 
 using namespace qz410;
-
-class InputFile final : public ByteSource {
-public:
-    InputFile(const uint8_t* data, size_t size, bool seeks) : data_(data), size_(size), seeks_(seeks) {}
-
-    size_t Read(void* destination, size_t count) noexcept override {
-        const uint64_t left = position_ < size_ ? size_ - position_ : 0;
-        const auto n = static_cast<size_t>(std::min<uint64_t>(count, left));
-        if (n != 0) std::memcpy(destination, data_ + position_, n);
-        position_ += n;
-        return n;
-    }
-
-    uint64_t Skip(uint64_t count) noexcept override {
-        if (!seeks_) return ByteSource::Skip(count);
-        // A file position may pass the end; the next Read finds it.
-        position_ = count > UINT64_MAX - position_ ? UINT64_MAX : position_ + count;
-        return count;
-    }
-
-private:
-    const uint8_t* data_;
-    uint64_t size_;
-    uint64_t position_ = 0;
-    bool seeks_;
-};
+using fuzz::InputFile;
 
 bool Same(const PictureHeader& a, const PictureHeader& b) {
     return a.format == b.format && a.verdict == b.verdict && a.plainBitmap == b.plainBitmap && a.width == b.width &&
