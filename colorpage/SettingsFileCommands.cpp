@@ -20,6 +20,25 @@ bool IsReadOnly(HANDLE file) {
            (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+// The save's target, opened for writing. Only a name that holds nothing is
+// created, and only then is `created` set: a failed save deletes that file
+// and nothing else. What an open answers in the last error beside success
+// says little (a redirector may not tell that a file was there), so a file
+// counts as made here only where an open that makes nothing but new files
+// made it. One made by another program between the two opens is opened as
+// any existing file.
+UniqueFile OpenTarget(const wchar_t* path, UniqueTemporaryFile& created) {
+    UniqueFile target = OpenOutsidePath(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    if (target || GetLastError() != ERROR_FILE_NOT_FOUND) return target;
+    target = OpenOutsidePath(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
+    if (target) {
+        created.Reset(path);
+    } else if (GetLastError() == ERROR_FILE_EXISTS) {
+        target = OpenOutsidePath(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
+    }
+    return target;
+}
+
 // Cuts a file that holds more than `length` bytes to `length` and goes back
 // to its start; a shorter one is left as it is.
 bool CutTo(HANDLE file, DWORD length) {
@@ -53,10 +72,10 @@ void SaveSettingsFile(HWND hDlg) noexcept {
     // read-only or not the user's to change is refused untouched; a typed
     // path may name a pipe or a device, which is no place for a settings file.
     UniqueTemporaryFile createdTarget;  // declared first: goes after the handle
-    UniqueFile target = OpenOutsidePath(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
-    if (target && GetLastError() != ERROR_ALREADY_EXISTS) createdTarget.Reset(path);
+    UniqueFile target = OpenTarget(path, createdTarget);
     if (!target || !IsDiskFile(target.Get()) || IsReadOnly(target.Get())) {
         target.Reset();
+        createdTarget.Reset();
         ShowMessage(L"Could not open file.");
         return;
     }
@@ -76,8 +95,12 @@ void SaveSettingsFile(HWND hDlg) noexcept {
                     written == bytes.size() && FlushFileBuffers(target.Get());
     complete = CloseHandle(target.Release()) && complete;
     if (!complete) {
+        // Gone before the user is told: the message may stay open for long,
+        // and an application ended meanwhile would leave an empty file
+        // under the user's name.
+        createdTarget.Reset();
         ShowMessage(L"Could not write file.");
-        return;  // a file made by this save goes again
+        return;
     }
     createdTarget.Release();
 }

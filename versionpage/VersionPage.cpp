@@ -132,16 +132,19 @@ void OpenClickedLink(HWND hDlg) noexcept {
 // transparent background and no brush (so that the page's background, a
 // themed texture included, shows through), and smoothed text (ClearType)
 // drawn over its own earlier drawing grows darker and fringed. The page
-// erases as it always does, its origin moved to the link's place.
+// erases as it always does, with the viewport moved so that the page's
+// origin lies where it lies on the page: a themed page fills its erase from
+// the viewport origin (DrawThemeParentBackground moves the viewport too), so
+// a moved window origin would show the texture's top rows under each link.
 void PaintPageBackground(HWND hDlg, HWND control, HDC dc) noexcept {
     POINT origin{0, 0};
     MapWindowPoints(control, hDlg, &origin, 1);
-    POINT windowOrigin, brushOrigin;
-    if (!OffsetWindowOrgEx(dc, origin.x, origin.y, &windowOrigin)) return;
+    POINT viewportOrigin, brushOrigin;
+    if (!OffsetViewportOrgEx(dc, -origin.x, -origin.y, &viewportOrigin)) return;
     SetBrushOrgEx(dc, -origin.x, -origin.y, &brushOrigin);
     SendMessageW(hDlg, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     SetBrushOrgEx(dc, brushOrigin.x, brushOrigin.y, nullptr);
-    SetWindowOrgEx(dc, windowOrigin.x, windowOrigin.y, nullptr);
+    SetViewportOrgEx(dc, viewportOrigin.x, viewportOrigin.y, nullptr);
 }
 
 INT_PTR ColorStatic(HWND hDlg, HDC dc, HWND control) noexcept {

@@ -78,12 +78,20 @@ struct SystemScript {
     std::wstring answer;  // the file the next dialog returns; empty: cancelled
     std::vector<DialogCall> dialogs;
     std::vector<std::wstring> messages;  // "text" when shown unowned, without caption, MB_OK
+    std::wstring watched;                // a file whose presence is noted at each message
+    std::vector<bool> watchedThere;      // ... in the order of the messages
     // WriteFile: -1 passes the call on; otherwise writes that many bytes and
     // reports them as written (0 fails the call).
     int writeLimit = -1;
-    // CreateFile2 and CreateFileW: 0 passes the call on; otherwise it fails
-    // with this error.
-    DWORD openError = 0;
+    // CreateFile2 and CreateFileW: an open with this disposition fails
+    // (ERROR_ACCESS_DENIED); 0: none does.
+    DWORD failingOpen = 0;
+    // An open that succeeds leaves the last error 0, as on a redirector that
+    // does not tell an existing file from a new one.
+    bool quietOpens = false;
+    // Written under the name just before a CREATE_NEW open goes on, as by
+    // another program between two opens; empty: nothing is.
+    std::vector<uint8_t> madeMeanwhile;
     // The DLL's lookup of CreateFile2 finds none, as before Windows 8.
     bool withoutCreateFile2 = false;
     std::vector<FileOpen> opens;  // in order
@@ -127,6 +135,9 @@ int WINAPI RecordMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     std::wstring entry = text;
     if (owner != nullptr || caption != nullptr || type != MB_OK) entry += L" [owner, caption or type]";
     script->messages.push_back(entry);
+    if (!script->watched.empty()) {
+        script->watchedThere.push_back(GetFileAttributesW(script->watched.c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
     return IDOK;
 }
 
@@ -144,16 +155,29 @@ BOOL WINAPI LimitedWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD wri
 bool CreateFile2Offered() {
     return !script->withoutCreateFile2 && realGetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateFile2") != nullptr;
 }
-bool OpenFails() {
-    if (script->openError == 0) return false;
-    SetLastError(script->openError);
-    return true;
+bool OpenFails(LPCWSTR name, DWORD disposition) {
+    if (disposition == script->failingOpen) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return true;
+    }
+    if (disposition == CREATE_NEW && !script->madeMeanwhile.empty()) {
+        HANDLE other = realCreateFile(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD written = 0;
+        realWriteFile(other, script->madeMeanwhile.data(), static_cast<DWORD>(script->madeMeanwhile.size()), &written,
+                      nullptr);
+        CloseHandle(other);
+    }
+    return false;
+}
+HANDLE Opened(HANDLE file) {
+    if (file != INVALID_HANDLE_VALUE && script->quietOpens) SetLastError(0);
+    return file;
 }
 HANDLE WINAPI ScriptedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                  DWORD disposition, DWORD flags, HANDLE pattern) {
     script->opens.push_back({CreateFile2Offered(), false, flags, 0, 0, false});
-    if (OpenFails()) return INVALID_HANDLE_VALUE;
-    return realCreateFile(name, access, share, security, disposition, flags, pattern);
+    if (OpenFails(name, disposition)) return INVALID_HANDLE_VALUE;
+    return Opened(realCreateFile(name, access, share, security, disposition, flags, pattern));
 }
 // Wine 8's CreateFile2 drops the quality of service, so what the DLL asks
 // for is what is checked.
@@ -165,8 +189,8 @@ HANDLE WINAPI ScriptedCreateFile2(LPCWSTR name, DWORD access, DWORD share, DWORD
         script->opens.push_back({true, true, parameters->flags, parameters->attributes, parameters->qualityOfService,
                                  parameters->size == sizeof *parameters});
     }
-    if (OpenFails()) return INVALID_HANDLE_VALUE;
-    return realCreateFile2(name, access, share, disposition, parameters);
+    if (OpenFails(name, disposition)) return INVALID_HANDLE_VALUE;
+    return Opened(realCreateFile2(name, access, share, disposition, parameters));
 }
 FARPROC WINAPI ScriptedGetProcAddress(HMODULE module, LPCSTR name) {
     const bool byName = (reinterpret_cast<UINT_PTR>(name) >> 16) != 0;
@@ -675,7 +699,7 @@ TEST_F(ColorPage, SettingsFilesSaveWhatTheControlsShowAndLoadIntoThem) {
 
 // The record is written over the target in place: nothing but the target
 // is named, and a save that fails leaves the old record or the whole new
-// one, says so, and removes a file it made.
+// one, removes a file that it made (and no other) and then says so.
 TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
     Open();
     Move(IDC_BRIGHTNESS, 4);
@@ -694,35 +718,43 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
     // (its own handles closed), which leaves it open to others but not to be
     // cut.
     enum Holder { kNobody, kHolds, kMaps };
+    // As SystemScript's failingOpen, quietOpens and madeMeanwhile (`before`).
+    enum Opens { kPlain, kOpenFails, kCreateFails, kQuiet, kMadeMeanwhile };
     struct Case {
         const char* what;
         const std::vector<uint8_t>* existing;  // null: no file there
         DWORD attributes;
         Holder holder;
         bool withSiblings;
-        DWORD openError;      // as SystemScript::openError
+        Opens opens;
         int writeLimit;       // as SystemScript::writeLimit
         const char* failing;  // as SystemScript::failing
         const wchar_t* message;
-        Outcome outcome;
+        Outcome outcome;  // kOld: as it was, or `before` when it was made meanwhile
     } cases[] = {
-        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, kHolds, false, 0, -1, "", L"Could not open file.", kOld},
-        {"read-only", &before, FILE_ATTRIBUTE_READONLY, kNobody, false, 0, -1, "", L"Could not open file.", kOld},
-        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, ERROR_ACCESS_DENIED, -1, "",
+        {"held by another program", &before, FILE_ATTRIBUTE_NORMAL, kHolds, false, kPlain, -1, "",
          L"Could not open file.", kOld},
-        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, ERROR_ACCESS_DENIED, -1, "",
+        {"read-only", &before, FILE_ATTRIBUTE_READONLY, kNobody, false, kPlain, -1, "", L"Could not open file.", kOld},
+        {"its open fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, kOpenFails, -1, "", L"Could not open file.",
+         kOld},
+        {"its create fails", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, kCreateFails, -1, "",
          L"Could not open file.", kNone},
-        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, 0, "", L"Could not write file.", kOld},
-        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, 0, "",
+        {"the write fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, kPlain, 0, "", L"Could not write file.",
+         kOld},
+        {"the open tells nothing, the write fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, kQuiet, 0, "",
+         L"Could not write file.", kOld},
+        {"the write fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, kPlain, 0, "",
          L"Could not write file.", kNone},
-        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, kMaps, false, 0, -1, "", L"Could not write file.", kOld},
-        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "FlushFileBuffers",
+        {"made by another program meanwhile, the write fails", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false,
+         kMadeMeanwhile, 0, "", L"Could not write file.", kOld},
+        {"the cut fails", &longer, FILE_ATTRIBUTE_NORMAL, kMaps, false, kPlain, -1, "", L"Could not write file.", kOld},
+        {"the flush fails", &before, FILE_ATTRIBUTE_NORMAL, kNobody, false, kPlain, -1, "FlushFileBuffers",
          L"Could not write file.", kNew},
-        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "FlushFileBuffers",
-         L"Could not write file.", kNone},
-        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, kNobody, false, 0, -1, "", nullptr, kNew},
-        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, kNobody, true, 0, -1, "", nullptr,
-         kNew},
+        {"the flush fails on a new file", nullptr, FILE_ATTRIBUTE_NORMAL, kNobody, false, kPlain, -1,
+         "FlushFileBuffers", L"Could not write file.", kNone},
+        {"over a longer file", &longer, FILE_ATTRIBUTE_NORMAL, kNobody, false, kPlain, -1, "", nullptr, kNew},
+        {"beside twenty names an older save used", &before, FILE_ATTRIBUTE_NORMAL, kNobody, true, kPlain, -1, "",
+         nullptr, kNew},
     };
     const std::wstring target = PathOf(L"target.COL");
     // Where the system has CreateFile2 and where it has not (before Windows 8).
@@ -751,23 +783,34 @@ TEST_F(ColorPage, SaveWritesOverTheTargetInPlace) {
                 ASSERT_NE(view, nullptr);
             }
             system.messages.clear();
-            system.openError = c.openError;
+            system.watchedThere.clear();
+            system.watched = target;
+            system.failingOpen = c.opens == kOpenFails ? OPEN_EXISTING : c.opens == kCreateFails ? CREATE_NEW : 0;
+            system.quietOpens = c.opens == kQuiet;
+            system.madeMeanwhile = c.opens == kMadeMeanwhile ? before : std::vector<uint8_t>{};
             system.writeLimit = c.writeLimit;
             system.failing = c.failing;
             system.answer = target;
             Click(IDC_SAVE_SETTINGS);
-            system.openError = 0;
+            system.failingOpen = 0;
+            system.quietOpens = false;
+            system.madeMeanwhile.clear();
             system.writeLimit = -1;
             system.failing.clear();
+            system.watched.clear();
             if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
             if (view != nullptr) UnmapViewOfFile(view);
             SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
 
             EXPECT_EQ(system.messages, c.message != nullptr ? std::vector<std::wstring>{c.message}
                                                             : std::vector<std::wstring>{});
+            // A file the save made is gone before the user is told.
+            if (c.message != nullptr) {
+                EXPECT_EQ(system.watchedThere, std::vector<bool>{c.outcome != kNone});
+            }
             const std::vector<uint8_t> after = ReadFileBytes(L"target.COL");
             if (c.outcome == kOld) {
-                EXPECT_EQ(after, *c.existing);
+                EXPECT_EQ(after, c.existing != nullptr ? *c.existing : before);
             }
             if (c.outcome == kNew) {
                 ASSERT_EQ(after.size(), 32u);

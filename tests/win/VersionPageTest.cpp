@@ -436,48 +436,113 @@ TEST_F(VersionPage, LinksAreUnderlinedBlueAndHighlightedWithTheHandUnderTheMouse
     for (HFONT font : linkFonts) EXPECT_EQ(GetObjectW(font, sizeof gone, &gone), 0);
 }
 
+// Smoothing settings of the session, set for one test and put back on every
+// way out of it: Wine keeps them for the rest of the run.
+class FontSmoothing {
+public:
+    FontSmoothing() {
+        SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &smoothing_, 0);
+        SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &type_, 0);
+    }
+    ~FontSmoothing() {
+        SystemParametersInfoW(SPI_SETFONTSMOOTHING, smoothing_, nullptr, 0);
+        SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(type_)), 0);
+    }
+    FontSmoothing(const FontSmoothing&) = delete;
+    FontSmoothing& operator=(const FontSmoothing&) = delete;
+    static void ClearType() {
+        SystemParametersInfoW(SPI_SETFONTSMOOTHING, TRUE, nullptr, 0);
+        SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<void*>(FE_FONTSMOOTHINGCLEARTYPE), 0);
+    }
+
+private:
+    BOOL smoothing_ = FALSE;
+    UINT type_ = 0;
+};
+
 // Smoothed text (ClearType) drawn over itself grows darker and fringed. The
-// links are drawn again on every mouse move, and must look as first drawn.
+// links are drawn again on every mouse move, and must look as first drawn:
+// their text over the page's own background, as the page shows it beside
+// them.
 TEST_F(VersionPage, LinksLookAsFirstDrawnAfterADozenHovers) {
-    BOOL smoothing = FALSE;
-    UINT smoothingType = 0;
-    SystemParametersInfoW(SPI_GETFONTSMOOTHING, 0, &smoothing, 0);
-    SystemParametersInfoW(SPI_GETFONTSMOOTHINGTYPE, 0, &smoothingType, 0);
-    SystemParametersInfoW(SPI_SETFONTSMOOTHING, TRUE, nullptr, 0);
-    SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<void*>(FE_FONTSMOOTHINGCLEARTYPE), 0);
+    FontSmoothing restored;
+    FontSmoothing::ClearType();
     ASSERT_NO_FATAL_FAILURE(Open());
     RECT pageArea;
     GetWindowRect(page, &pageArea);
     const POINT away{pageArea.left + 5, pageArea.bottom - 5};
+    const int ids[] = {kUrlLink, kMailLinkId};
     const RECT links[] = {LinkRect(kUrlLink), LinkRect(kMailLinkId)};
-    auto drawn = [this](const RECT& area) {
+    struct Screen {
+        std::vector<unsigned char> pixels;
         int width = 0, height = 0;
-        const std::vector<unsigned char> pixels = qz410host::CaptureClient(page, &width, &height);
-        std::vector<unsigned char> part;
-        for (LONG y = area.top; y < area.bottom && y < height; ++y) {
-            const auto row = pixels.begin() + (static_cast<size_t>(y) * width + area.left) * 3;
-            part.insert(part.end(), row, row + (std::min<LONG>(area.right, width) - area.left) * 3);
+        COLORREF At(LONG x, LONG y) const {
+            const unsigned char* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
+            return RGB(p[2], p[1], p[0]);
+        }
+    };
+    auto shot = [this]() {
+        Screen screen;
+        screen.pixels = qz410host::CaptureClient(page, &screen.width, &screen.height);
+        return screen;
+    };
+    auto drawn = [](const Screen& screen, const RECT& area) {
+        std::vector<COLORREF> part;
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            for (LONG x = area.left; x < area.right; ++x) part.push_back(screen.At(x, y));
         }
         return part;
     };
     MouseAt(away);
-    const std::vector<unsigned char> first[] = {drawn(links[0]), drawn(links[1])};
-    // The text is smoothed: its edges blend the link's blue into the page.
-    const COLORREF face = GetSysColor(COLOR_3DFACE);
-    size_t blended = 0;
-    for (size_t i = 0; i + 2 < first[0].size(); i += 3) {
-        const COLORREF color = RGB(first[0][i + 2], first[0][i + 1], first[0][i]);
-        if (color != face && color != RGB(0, 0, 238)) ++blended;
+    const Screen plain = shot();
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(ids[i]);
+        const RECT& area = links[i];
+        ASSERT_GT(area.right, area.left);
+        ASSERT_LT(area.right, plain.width);
+        ASSERT_LE(area.bottom, plain.height);
+        MouseAt(LinkCentre(ids[i]));
+        const Screen hovered = shot();
+        // The glyphs are where the two text colours differ; a smoothed edge
+        // so faint that both colours give one pixel lies beside a stronger
+        // one, so the glyphs' neighbours count as glyphs too.
+        const LONG w = area.right - area.left, h = area.bottom - area.top;
+        std::vector<bool> glyph(static_cast<size_t>(w * h), false);
+        size_t blended = 0;
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            for (LONG x = area.left; x < area.right; ++x) {
+                const COLORREF color = plain.At(x, y);
+                if (color == hovered.At(x, y)) continue;
+                for (LONG ny = std::max(y - 1, area.top); ny <= std::min(y + 1, area.bottom - 1); ++ny) {
+                    for (LONG nx = std::max(x - 1, area.left); nx <= std::min(x + 1, area.right - 1); ++nx) {
+                        glyph[static_cast<size_t>((ny - area.top) * w + (nx - area.left))] = true;
+                    }
+                }
+                if (color != RGB(0, 0, 238)) ++blended;  // an edge smoothed into the page
+            }
+        }
+        EXPECT_GT(blended, 0u) << "the text is smoothed";
+        size_t background = 0, wrong = 0;
+        for (LONG y = area.top; y < area.bottom; ++y) {
+            const COLORREF beside = plain.At(area.right, y);
+            for (LONG x = area.left; x < area.right; ++x) {
+                if (glyph[static_cast<size_t>((y - area.top) * w + (x - area.left))]) continue;
+                ++background;
+                if (plain.At(x, y) != beside) ++wrong;
+            }
+        }
+        EXPECT_GT(background, static_cast<size_t>(w * h / 4)) << "too few pixels beside the glyphs to judge";
+        EXPECT_EQ(wrong, 0u) << "pixels around the glyphs that are not the page's beside the link";
+        MouseAt(away);
     }
-    ASSERT_GT(blended, 0u);
+    const std::vector<COLORREF> first[] = {drawn(plain, links[0]), drawn(plain, links[1])};
     for (int hover = 0; hover < 12; ++hover) {
         MouseAt(hover % 2 == 0 ? LinkCentre(kUrlLink) : LinkCentre(kMailLinkId));
         MouseAt(away);
     }
-    EXPECT_TRUE(drawn(links[0]) == first[0]);
-    EXPECT_TRUE(drawn(links[1]) == first[1]);
-    SystemParametersInfoW(SPI_SETFONTSMOOTHING, smoothing, nullptr, 0);
-    SystemParametersInfoW(SPI_SETFONTSMOOTHINGTYPE, 0, reinterpret_cast<void*>(static_cast<UINT_PTR>(smoothingType)), 0);
+    const Screen last = shot();
+    EXPECT_TRUE(drawn(last, links[0]) == first[0]);
+    EXPECT_TRUE(drawn(last, links[1]) == first[1]);
 }
 
 // --- Clicks: the shell is made to fail, so that the HTML program's command
