@@ -87,14 +87,5 @@ UniqueFile OpenChosenFile(const wchar_t* path) noexcept {
     return file;
 }
 
-DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count) noexcept {
-    DWORD done = 0;
-    while (done < count) {
-        DWORD got = 0;
-        if (!ReadFile(file, static_cast<BYTE*>(buffer) + done, count - done, &got, nullptr) || got == 0) break;
-        done += got;
-    }
-    return done;
-}
 
 }  // namespace qz410

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include "imaging/PictureLoader.h"
 #include "plugin/UniqueResource.h"
 
 namespace qz410 {
@@ -54,8 +55,43 @@ UniqueFile OpenDiskFile(const wchar_t* path) noexcept;
 // user is told ("Could not open file.") and the owner is empty.
 UniqueFile OpenChosenFile(const wchar_t* path) noexcept;
 
-// Reads up to `count` bytes; fewer only at the end of the file or on an
-// error.
-DWORD ReadUpTo(HANDLE file, void* buffer, DWORD count) noexcept;
+
+// A picture file as the core's loaders read it.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(HANDLE file) : file_(file) {}
+
+    size_t Read(void* destination, size_t count) noexcept override {
+        const DWORD want = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        DWORD got = 0;
+        if (!ReadFile(file_, destination, want, &got, nullptr)) return 0;
+        return got;
+    }
+
+    // The crop of a large picture passes over most of its rows: moving the
+    // file position costs nothing, reading them would cost the whole file.
+    uint64_t Skip(uint64_t count) noexcept override {
+        LONG high = static_cast<LONG>(count >> 32);
+        const DWORD low = SetFilePointer(file_, static_cast<LONG>(count & 0xFFFFFFFFu), &high, FILE_CURRENT);
+        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return ByteSource::Skip(count);
+        return count;
+    }
+
+    // Lets the loader refuse a file that announces more than it holds before
+    // it makes a picture of the announced size.
+    uint64_t Remaining() noexcept override {
+        LONG high = 0;
+        const DWORD low = SetFilePointer(file_, 0, &high, FILE_CURRENT);
+        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return kUnknownLength;
+        LARGE_INTEGER size;
+        if (!GetFileSizeEx(file_, &size)) return kUnknownLength;
+        const uint64_t position = (uint64_t{static_cast<DWORD>(high)} << 32) | low;
+        const auto length = static_cast<uint64_t>(size.QuadPart);
+        return length > position ? length - position : 0;
+    }
+
+private:
+    HANDLE file_;
+};
 
 }  // namespace qz410
