@@ -84,11 +84,8 @@ void SelectPreviewPicture(HWND hDlg, ColorPageContext* context) {
     FileSource source(file.Get());
     const PictureHeader header = ReadPictureHeader(source);
     if (!header.plainBitmap) {
-        std::span<uint8_t> crop;
-        if (context->previewCropBuffer) {
-            crop = {static_cast<uint8_t*>(context->previewCropBuffer.Get()), kPreviewCropBufferSize};
-        }
-        const DecodeOutcome outcome = DecodePicture(file.Get(), path, header, crop, context->keptPicture);
+        const DecodeOutcome outcome =
+            DecodePicture(file.Get(), path, header, CropBuffer(context), context->keptPicture);
         // Without memory nothing is said, as for a bitmap's headers; without
         // a crop buffer the choice is kept for when the page has one.
         if (outcome == DecodeOutcome::noMemory) return;

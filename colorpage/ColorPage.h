@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <span>
+
 #include "colorpage/PictureDecoding.h"
 #include "plugin/HostContract.h"
 #include "plugin/UniqueResource.h"
@@ -43,6 +45,12 @@ INT_PTR CALLBACK ColorPageProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
 
 // The record of a page window; null before its WM_INITDIALOG.
 ColorPageContext* PageContext(HWND hDlg) noexcept;
+
+// The page's crop buffer, empty when the page could not have one.
+inline std::span<uint8_t> CropBuffer(const ColorPageContext* context) noexcept {
+    if (!context->previewCropBuffer) return {};
+    return {static_cast<uint8_t*>(context->previewCropBuffer.Get()), kPreviewCropBufferSize};
+}
 
 // The host's live block, which the page edits in place.
 inline PrivateDevMode* LiveDevMode(const ColorPageContext* context) noexcept {

@@ -81,11 +81,16 @@ UniqueFile OpenDiskFile(const wchar_t* path) noexcept {
     return file;
 }
 
+bool RewindFile(HANDLE file) noexcept {
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    return SetFilePointer(file, 0, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
 UniqueFile OpenChosenFile(const wchar_t* path) noexcept {
     UniqueFile file = OpenDiskFile(path);
     if (!file) ShowMessage(L"Could not open file.");
     return file;
 }
-
 
 }  // namespace qz410

@@ -57,6 +57,10 @@ UniqueFile OpenChosenFile(const wchar_t* path) noexcept;
 
 
 // A picture file as the core's loaders read it.
+// Puts the file's position back at its start, for a reader that begins
+// again after the header was read; false when it cannot.
+bool RewindFile(HANDLE file) noexcept;
+
 class FileSource final : public ByteSource {
 public:
     explicit FileSource(HANDLE file) : file_(file) {}

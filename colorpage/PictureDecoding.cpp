@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "colorpage/OutsideFiles.h"
 #include "imaging/Dib.h"
 
 namespace qz410 {
@@ -319,19 +320,12 @@ DecodeOutcome DecodePicture(HANDLE file, const wchar_t* path, const PictureHeade
         placement.stripBytes = kPreviewCropBufferSize;
     }
 
-    LARGE_INTEGER size{};
-    LONG high = 0;
-    SetLastError(NO_ERROR);
-    if (!GetFileSizeEx(file, &size) ||
-        (SetFilePointer(file, 0, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)) {
+    if (!TakeIdentity(kept, file, path) || !RewindFile(file)) {
         ForgetKeptPicture(kept);
         return DecodeOutcome::notPicture;
     }
-    if (!TakeIdentity(kept, file, path)) {
-        ForgetKeptPicture(kept);
-        return DecodeOutcome::notPicture;
-    }
-    FileStream stream(file, static_cast<uint64_t>(size.QuadPart));
+    const uint64_t size = (uint64_t{kept.sizeHigh} << 32) | kept.sizeLow;
+    FileStream stream(file, size);
     DecodeOutcome outcome = DecodeOutcome::notPicture;
     {
         UniqueComApartment apartment;
@@ -343,7 +337,7 @@ DecodeOutcome DecodePicture(HANDLE file, const wchar_t* path, const PictureHeade
                 UniqueCom<IWICImagingFactory> owned(factory);
                 outcome = DecodeWithWic(factory, &stream, header, placement);
             } else {
-                outcome = DecodeWithOle(&stream, static_cast<uint64_t>(size.QuadPart), header, placement);
+                outcome = DecodeWithOle(&stream, size, header, placement);
             }
         }
     }

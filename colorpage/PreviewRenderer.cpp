@@ -57,12 +57,6 @@ struct WorkingPicture {
     int32_t stride = 0;
 };
 
-// The page's crop buffer, empty when the page could not have one.
-std::span<uint8_t> CropBuffer(const ColorPageContext* context) {
-    if (!context->previewCropBuffer) return {};
-    return {static_cast<uint8_t*>(context->previewCropBuffer.Get()), kPreviewCropBufferSize};
-}
-
 // The kept decoded picture as this repaint's working picture, which the
 // corrections change.
 WorkingPicture FromKept(const ColorPageContext* context, DibSectionAllocator& allocator) {
@@ -105,10 +99,7 @@ WorkingPicture LoadUserPicture(ColorPageContext* context, DibSectionAllocator& a
         FileSource source(file.Get());
         const PictureHeader header = ReadPictureHeader(source);
         if (header.plainBitmap) {
-            LONG high = 0;
-            SetLastError(NO_ERROR);
-            if (SetFilePointer(file.Get(), 0, &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
-                GetLastError() == NO_ERROR) {
+            if (RewindFile(file.Get())) {
                 const LoadedPicture picture = LoadPreviewPicture(source, allocator, CropBuffer(context));
                 if (picture.Usable()) shown = {picture.pixels, picture.width, picture.height, picture.stride};
                 keepPath = picture.problem == PictureProblem::noCropBuffer;
